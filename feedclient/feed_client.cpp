@@ -1,0 +1,111 @@
+/* feed_client.cpp -- open, subscribe, read frames.
+ *
+ * The only state is the subscription target (host text and port), set by
+ * the caller with feed_set_target. */
+#include "feedclient/feed_client.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const int FRAME_BYTES = 60;
+
+char target_host[INET_ADDRSTRLEN] = "127.0.0.1"; /* producer's address */
+unsigned short target_port = 7878;               /* producer's server port */
+
+} // namespace
+
+extern "C" {
+
+int open_udp_server(int port)
+{
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s < 0) {
+        perror("start_net: creating socket");
+        return -1;
+    }
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons((unsigned short)(port & 0xffff));
+    if (bind(s, (struct sockaddr *)&addr, sizeof addr) < 0) {
+        perror("start_net: binding socket");
+        fprintf(stderr, "ERROR!\n");
+        close(s);
+        return -1;
+    }
+    return s;
+}
+
+int request_subscription(int sock)
+{
+    struct sockaddr_in dest;
+    memset(&dest, 0, sizeof dest);
+    dest.sin_family = AF_INET;
+    dest.sin_addr.s_addr = inet_addr(target_host);
+    dest.sin_port = htons(target_port);
+    const char request = 'A';
+    sendto(sock, &request, 1, 0, (struct sockaddr *)&dest, sizeof dest);
+    return 0;
+}
+
+int read_data_packet(int sock, int values[60])
+{
+    unsigned char buffer[FRAME_BYTES];
+    /* Zeroed so that the line printed for a failed receive shows 0.0.0.0
+     * rather than whatever the stack held. */
+    struct sockaddr_in from;
+    memset(&from, 0, sizeof from);
+    socklen_t len = sizeof from;
+    ssize_t n = recvfrom(sock, buffer, sizeof buffer, 0,
+                         (struct sockaddr *)&from, &len);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return 0;
+        int saved = errno;
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        printf("%s\n", text);
+        fflush(stdout);
+        errno = saved;
+        perror("read_data_packet: recvfrom");
+        return -1;
+    }
+    if (n < FRAME_BYTES) {
+        fprintf(stderr, "Small packet of size: %i\n", (int)n);
+        return -1;
+    }
+    for (int i = 0; i < FRAME_BYTES; i++)
+        values[i] = buffer[i];
+    return 1;
+}
+
+int feed_set_target(const char *host, unsigned short port)
+{
+    struct in_addr parsed;
+    if (!host || strlen(host) >= sizeof target_host ||
+        inet_pton(AF_INET, host, &parsed) != 1)
+        return -1;
+    strcpy(target_host, host);
+    target_port = port;
+    return 0;
+}
+
+const char *feed_target_host(void)
+{
+    return target_host;
+}
+
+unsigned short feed_target_port(void)
+{
+    return target_port;
+}
+
+} // extern "C"
