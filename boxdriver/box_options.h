@@ -1,0 +1,24 @@
+/* box_options.h -- the box driver's command line: serial device, the three
+ * feed hosts and the first local port for feed sockets. Without options
+ * the driver runs with its built-in settings. */
+#ifndef BOXDRIVER_BOX_OPTIONS_H
+#define BOXDRIVER_BOX_OPTIONS_H
+
+#include <stddef.h>
+
+struct box_options {
+    const char *device;   /* serial device path (points into argv) */
+    const char *host[3];  /* feed hosts A, B and C, dotted decimal IPv4 */
+    int first_port;       /* local port of the first feed socket */
+    int help;             /* --help was given */
+};
+
+/* Fill *o from the arguments (defaults first). 0 on success; -1 with a
+ * one-line explanation in err otherwise. */
+int box_parse_options(int argc, char **argv, box_options *o, char *err,
+                      size_t errlen);
+
+/* The --help text; %s is the program name, %d the line speed. */
+extern const char box_usage[];
+
+#endif

@@ -1,0 +1,63 @@
+/* hall.h -- the serial box back-end: ten dimmer boxes of six channels on
+ * one serial line. Implements the light output contract (interface_2001.h)
+ * and adds the single-command operations and the channel map.
+ * The line speed is a build setting (BOX_BAUD, 38400 unless set). */
+#ifndef BOXDRIVER_HALL_H
+#define BOXDRIVER_HALL_H
+
+#include <stdio.h>
+
+#include "interface_2001.h"
+
+#ifndef BOX_BAUD
+#define BOX_BAUD 38400
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One entry of the channel map: where a frame value is shown, box 1..10
+ * and channel 1..6, both counted from 1. */
+struct box_location {
+    int box;
+    int channel;
+};
+
+/* Set the path of the serial device that init_lights opens. 0, or -1
+ * (path unchanged) for an empty path or one longer than any path can be. */
+int hall_set_device(const char *path);
+
+/* The path init_lights opens. */
+const char *hall_device(void);
+
+/* Build one 3-byte command for a channel pair into out[0..2]: address byte
+ * 0x80 | box << 2 | pair, then the dimming-table bytes of both levels.
+ * Levels outside 0..255 are clamped. Always 0. */
+int set_light_intensity(int box, int pair, int level1, int level2, char *out);
+
+/* Write one command to the line byte by byte; the sum of the three
+ * sendbyte results (0 when all went out). */
+int box_write_reg(int box, int reg, int data1, int data2);
+
+/* Write one byte, bit 7 set for a command byte and cleared for a data byte.
+ * 0, or -1 after a message when the write fails. */
+int sendbyte(char byte, int is_command);
+
+/* Place a frame's 60 values into the hardware-ordered frame through the
+ * channel map; entries naming no channel are reported and skipped. 0. */
+int map_frame(int values[60]);
+
+/* Read the channel map from an open mapping file: 120 integers ("%i"), 60
+ * pairs of box and channel. Entries the file does not supply are 0 and 0.
+ * Returns how many numbers were read. */
+int hall_read_map(FILE *file);
+
+/* The current channel map (60 entries), for inspection. */
+const struct box_location *hall_map(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,334 @@
+/* net_hall_server.cpp -- the box driver's console.
+ *
+ * The operator picks one of the built-in feeds and a master level; every
+ * frame of the chosen feed is scaled by the level and handed to the serial
+ * box back-end (hall.cpp). One loop around select on the feed socket and
+ * the keyboard. State: the feed table, the current socket, the level and
+ * the last frame, all in file-level variables below. */
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "boxdriver/box_options.h"
+#include "boxdriver/hall.h"
+#include "feedclient/feed_client.h"
+
+static int display_menu();
+static int set_raw_mode();
+static int scale_frame();
+
+namespace {
+
+/* A producer the operator can pick. */
+struct feed_record {
+    const char *name;
+    char host[INET_ADDRSTRLEN];   /* dotted decimal; empty ends the table */
+    unsigned short port;          /* the producer's server port */
+};
+
+enum { HOST_A, HOST_B, HOST_C };
+
+/* The built-in feeds, by host role. The 57600 baud build's installation
+ * plays its main music from host B. */
+struct feed_row {
+    const char *name;
+    int host;
+    unsigned short port;
+};
+#if BOX_BAUD == 57600
+const int MAIN_MUSIC_HOST = HOST_B;
+#else
+const int MAIN_MUSIC_HOST = HOST_A;
+#endif
+const feed_row feed_rows[] = {
+    {"Main Music", MAIN_MUSIC_HOST, 7878},
+    {"Test pattern", HOST_B, 7879},
+    {"Pong! Pong!", HOST_B, 7880},
+    {"Guest 1", HOST_C, 7878},
+    {"Guest 2", HOST_C, 7879},
+    {"Guest 3", HOST_C, 7880},
+    {"Local comp", HOST_A, 7878},
+};
+
+/* Feed sockets take the ports up to LAST_PORT, then start again here. */
+const int WRAP_PORT = 7879;
+const int LAST_PORT = 10000;
+const int RENEW_TURNS = 250;          /* turns between subscription renewals */
+const long SELECT_TIMEOUT_US = 500000;
+const int MAX_WAITING_READS = 64;     /* datagrams taken per turn at most */
+
+feed_record feed_list[8];             /* the rows above and a terminator */
+int num_feeds = 7;
+int selected_feed = 0;
+int next_port = 7881;                 /* local port of the next feed socket */
+int scale = 256;                      /* master level, 0..256 in steps of 16 */
+int sock = 0;                         /* current feed socket */
+int light_data[LIGHT_CHANNELS];       /* the frame last read */
+
+bool console_open = true;             /* standard input still gives keys */
+bool console_changed = false;         /* saved_console must be put back */
+struct termios saved_console;
+
+void fill_feed_list(const char *const hosts[3])
+{
+    for (int i = 0; i < num_feeds; i++) {
+        feed_list[i].name = feed_rows[i].name;
+        snprintf(feed_list[i].host, sizeof feed_list[i].host, "%s",
+                 hosts[feed_rows[i].host]);
+        feed_list[i].port = feed_rows[i].port;
+    }
+    feed_list[num_feeds].name = "";
+    feed_list[num_feeds].host[0] = '\0';
+    feed_list[num_feeds].port = 0;
+}
+
+void advance_port()
+{
+    next_port++;
+    if (next_port > LAST_PORT)
+        next_port = WRAP_PORT;
+}
+
+/* A new feed socket on the next port. When keep_trying is set, a port that
+ * is in use is passed over for the one after it, so that a change of feed
+ * never ends the driver; -1 only when no port of the range binds. */
+int open_feed_socket(bool keep_trying)
+{
+    int attempts = keep_trying ? LAST_PORT - WRAP_PORT + 1 : 1;
+    for (int a = 0; a < attempts; a++) {
+        int port = next_port;
+        advance_port();
+        int s = open_udp_server(port);
+        if (s >= 0)
+            return s;
+    }
+    return -1;
+}
+
+/* Subscribe the current socket to the selected feed. */
+void subscribe()
+{
+    feed_set_target(feed_list[selected_feed].host,
+                    feed_list[selected_feed].port);
+    request_subscription(sock);
+}
+
+void set_nonblocking(int fd)
+{
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        perror("fcntl");
+}
+
+void restore_console()
+{
+    if (console_changed)
+        tcsetattr(0, TCSANOW, &saved_console);
+}
+
+/* Put line editing back, then die of the signal as usual. */
+void restore_on_signal(int sig)
+{
+    restore_console();
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+/* Take every waiting frame and show the newest: when frames come faster
+ * than the line carries them, the lamps stay current instead of lagging
+ * behind a queue. Short datagrams and errors are reported and passed. */
+void read_feed()
+{
+    bool got = false;
+    for (int i = 0; i < MAX_WAITING_READS; i++) {
+        int r = read_data_packet(sock, light_data);
+        if (r == 0)
+            break;
+        if (r == 1)
+            got = true;
+    }
+    if (got) {
+        scale_frame();
+        renderFrame(light_data);
+    }
+}
+
+/* Act on one key. 0 to go on, -1 when no new feed socket could be opened. */
+int handle_key(unsigned char key)
+{
+    switch (key) {
+    case 'u':
+    case 'U':
+        scale += 16;
+        if (scale > 256)
+            scale = 256;
+        break;
+    case 'd':
+    case 'D':
+        scale -= 16;
+        if (scale < 0)
+            scale = 0;
+        break;
+    case 'q':
+        exit(0);
+    default:
+        if (key >= '0' && key <= '9') {
+            if (key - '0' < num_feeds)
+                selected_feed = key - '0';
+            /* Even the same feed moves to a fresh port, so that frames
+             * still sent to the old one are never mixed in. */
+            close(sock);
+            sock = open_feed_socket(true);
+            if (sock < 0)
+                return -1;
+            printf("sock: %i\n", sock);
+            subscribe();
+            set_nonblocking(sock);
+        }
+        break;
+    }
+    display_menu();
+    return 0;
+}
+
+/* One key from standard input, if there is one. At end of input (or when
+ * the terminal is gone) the keyboard is left alone from then on and the
+ * lamps are driven unattended. 0, or -1 as for handle_key. */
+int read_console()
+{
+    unsigned char key;
+    ssize_t n = read(0, &key, 1);
+    if (n == 1)
+        return handle_key(key);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return 0;
+    console_open = false;
+    printf("Console input ended; driving the lamps unattended.\n");
+    return 0;
+}
+
+} // namespace
+
+/* Clear the screen and print the feeds and the level; the result of the
+ * last print. */
+static int display_menu()
+{
+    fflush(stdout);
+    if (system("clear") != 0) {
+        /* no terminal to clear: the menu is printed all the same */
+    }
+    printf("FEEDS\n-----\n");
+    for (int i = 0; feed_list[i].host[0]; i++)
+        printf("%s%i. %s \t\t %s:%i\n", i == selected_feed ? "=>" : "  ", i,
+               feed_list[i].name, feed_list[i].host, feed_list[i].port);
+    printf("\n");
+    printf("Scale _U_p / _D_own : %i\n", scale);
+    return printf("\n");
+}
+
+/* Take keys as they are typed, without Enter; echo stays on. 0, or -1
+ * after a message when the console settings cannot be read or set. */
+static int set_raw_mode()
+{
+    struct termios t;
+    if (tcgetattr(0, &t) < 0) {
+        perror("tcgetattr");
+        return -1;
+    }
+    struct termios original = t;
+    t.c_lflag &= ~ICANON;
+    if (tcsetattr(0, TCSANOW, &t) < 0) {
+        perror("tcsetattr");
+        return -1;
+    }
+    saved_console = original;
+    if (!console_changed) {
+        console_changed = true;
+        atexit(restore_console);
+        const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+        for (int sig : signals)
+            signal(sig, restore_on_signal);
+    }
+    setvbuf(stdin, NULL, _IONBF, 0);
+    return 0;
+}
+
+/* Scale light_data in place by the master level (256 keeps it). 0. */
+static int scale_frame()
+{
+    double factor = scale * 0.00390625;
+    for (int i = 0; i < LIGHT_CHANNELS; i++)
+        light_data[i] = (int)(light_data[i] * factor);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, NULL, _IOLBF, 0);
+
+    box_options options;
+    char err[256];
+    if (box_parse_options(argc, argv, &options, err, sizeof err) != 0) {
+        fprintf(stderr, "%s\n", err);
+        return 2;
+    }
+    if (options.help) {
+        printf(box_usage, argv[0], BOX_BAUD);
+        return 0;
+    }
+    hall_set_device(options.device);
+    fill_feed_list(options.host);
+    next_port = options.first_port;
+
+    /* Without the device the console runs all the same. */
+    init_lights();
+
+    sock = open_feed_socket(false);
+    if (sock < 0)
+        return -1;
+    printf("sock: %i\n", sock);
+    subscribe();
+    set_nonblocking(sock);
+    set_raw_mode();
+    display_menu();
+
+    int previous_ready = 0;
+    int turns = 0;
+    for (;;) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(sock, &readable);
+        if (console_open)
+            FD_SET(0, &readable);
+        struct timeval timeout = {0, SELECT_TIMEOUT_US};
+        int ready = select(sock + 1, &readable, NULL, NULL, &timeout);
+        if (ready < 0)
+            continue;
+
+        if (ready != previous_ready) {
+            if (ready == 0)
+                printf("\nFeed is not live!      \n");
+            else
+                printf("\nFeed is live!    %i    \n", ready);
+            fflush(stdout);
+            previous_ready = ready;
+        }
+
+        if (FD_ISSET(sock, &readable))
+            read_feed();
+        if (console_open && FD_ISSET(0, &readable) && read_console() < 0)
+            return -1;
+
+        if (++turns == RENEW_TURNS) {
+            turns = 0;
+            request_subscription(sock);
+        }
+    }
+}
