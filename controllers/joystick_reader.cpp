@@ -1,0 +1,77 @@
+/* joystick_reader.cpp -- joysend: steer a pong paddle with a joystick.
+ * Reads the 8-byte event records of a Linux joystick device (or of a pipe
+ * that carries them) and sends the paddle state datagram to the game for
+ * every event of axis 0 or button 0, with a status line on stdout. */
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "controllers/paddle_state.h"
+
+/* Read one whole record; a pipe may hand it over in pieces. Returns the
+ * number of bytes read: 8, fewer at end of input, -1 on an error. */
+static ssize_t read_record(int fd, unsigned char record[JS_EVENT_BYTES])
+{
+    size_t got = 0;
+    while (got < JS_EVENT_BYTES) {
+        ssize_t n = read(fd, record + got, JS_EVENT_BYTES - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += (size_t)n;
+    }
+    return (ssize_t)got;
+}
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, NULL, _IOLBF, 0);
+
+    struct paddle_options opts;
+    char error[128];
+    if (paddle_parse_command_line(argc, argv, 1, &opts, error, sizeof error) != 0) {
+        fprintf(stderr, "joysend: %s\n", error);
+        paddle_usage("joysend", 1, 1);
+        return 2;
+    }
+    if (opts.help) {
+        paddle_usage("joysend", 1, 0);
+        return 0;
+    }
+    paddle_open(opts.host, opts.port);
+
+    int js = open(opts.device, O_RDONLY);
+    if (js < 0) {
+        perror("main: open");
+        exit(1);
+    }
+
+    /* centre and released until the driver reports otherwise */
+    int32_t axis = 0;
+    char button = 0;
+    for (;;) {
+        unsigned char record[JS_EVENT_BYTES];
+        ssize_t n = read_record(js, record);
+        if (n == 0) {
+            /* a pipe or FIFO of records has ended; a device never does */
+            printf("\n");
+            fprintf(stderr, "joystick_reader: end of input\n");
+            return 0;
+        }
+        if (n != JS_EVENT_BYTES) {
+            if (n > 0)
+                fprintf(stderr, "joystick_reader: error reading: "
+                                "input ended inside an event record\n");
+            else
+                perror("joystick_reader: error reading");
+            exit(1);
+        }
+        if (js_take_event(record, &axis, &button))
+            send_state(axis, button);
+    }
+}

@@ -1,0 +1,64 @@
+/* pong_main.cpp -- hallpong: start-up of the pong game on the hallway
+ * lights. Publishes the game on port 7880, takes paddle 1 on UDP port
+ * 8000 and paddle 2 on 8001, shows the picture in a small window. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "feedclient/feed_client.h"
+#include "netserver/hall.h"
+#include "pong/my_pong.h"
+
+static void usage(FILE *to)
+{
+    fprintf(to,
+            "Usage: hallpong [--help]\n"
+            "Two-player pong on the hallway lights.\n"
+            "  Frames go to every subscriber of UDP port %d (60 bytes, ~30 per second).\n"
+            "  Paddle 1 (box 0 end) listens on UDP port %d, paddle 2 (box 9 end) on %d,\n"
+            "  for 5-byte paddle state datagrams (joysend, keysend).\n"
+            "  Close the window or press Ctrl-C to stop.\n",
+            PONG_LIGHT_PORT, PONG_PADDLE1_PORT, PONG_PADDLE2_PORT);
+}
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, NULL, _IOLBF, 0);
+    if (argc > 1) {
+        if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
+            usage(stdout);
+            return 0;
+        }
+        fprintf(stderr, "hallpong: unknown argument '%s'\n", argv[1]);
+        usage(stderr);
+        return 2;
+    }
+
+    server_port = PONG_LIGHT_PORT;
+    if (init_lights() != 0) {
+        fprintf(stderr, "init_lights failed!\n");
+        return -1;
+    }
+    srand((unsigned)time(NULL));
+
+    int status = open_window();
+    if (status != 0)
+        return status;
+
+    reset_game();
+
+    int pdl1_sock = open_udp_server(PONG_PADDLE1_PORT);
+    if (pdl1_sock < 0) {
+        perror("open_udp_server(8000)");
+        exit(1);
+    }
+    int pdl2_sock = open_udp_server(PONG_PADDLE2_PORT);
+    if (pdl2_sock < 0) {
+        perror("open_udp_server(8001)");
+        exit(1);
+    }
+
+    frame_loop(pdl1_sock, pdl2_sock, 0);
+    return 0;
+}
