@@ -90,6 +90,19 @@ inline void stop(Child &c, int sig = SIGTERM)
 inline std::string out(const Child &c) { return read_file(c.out_path); }
 inline std::string err(const Child &c) { return read_file(c.err_path); }
 
+/* Wait up to timeout_ms until the child's standard output (or error, with
+ * from_stderr) holds `text`; true when it does. */
+inline bool wait_for_output(const Child &c, const std::string &text, int timeout_ms,
+                            bool from_stderr = false)
+{
+    for (int waited = 0; waited <= timeout_ms; waited += 10) {
+        if ((from_stderr ? err(c) : out(c)).find(text) != std::string::npos)
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
 inline int exit_code(const Child &c)
 {
     return WIFEXITED(c.status) ? WEXITSTATUS(c.status) : -1;

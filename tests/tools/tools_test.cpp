@@ -95,6 +95,7 @@ TEST(TestFeedToTerminalView, OneFrameOfAllAtALevel)
     std::string port = std::to_string(testing_udp::free_port());
     Child feed = start({BIN + "testfeed", "--port", port, "--rate", "200", "--level", "77",
                         "--frames", "4000", "all"});
+    ASSERT_TRUE(wait_for_output(feed, "Initialized", 10000));
     Child view = start({BIN + "hallview", "--port", port, "--once"});
     ASSERT_TRUE(wait_for(view, 15000));
     EXPECT_EQ(exit_code(view), 0) << err(view);
@@ -107,7 +108,8 @@ TEST(TestFeedToTerminalView, WalkLightsOneChannelAtATimeAndSaysWhich)
 {
     std::string port = std::to_string(testing_udp::free_port());
     Child feed = start({BIN + "testfeed", "--port", port, "--rate", "100", "--hold", "2",
-                        "--frames", "130", "walk"});
+                        "--frames", "300", "walk"});
+    ASSERT_TRUE(wait_for_output(feed, "Initialized", 10000));
     Child view = start({BIN + "hallview", "--port", port, "--frames", "20"});
     ASSERT_TRUE(wait_for(view, 15000));
     EXPECT_EQ(exit_code(view), 0) << err(view);
