@@ -18,7 +18,8 @@ struct box_options {
 int box_parse_options(int argc, char **argv, box_options *o, char *err,
                       size_t errlen);
 
-/* The --help text; %s is the program name, %d the line speed. */
+/* The --help text, a printf format: program name, line speed, then the
+ * feeds of host A and those of host B. */
 extern const char box_usage[];
 
 #endif

@@ -280,7 +280,12 @@ int main(int argc, char **argv)
         return 2;
     }
     if (options.help) {
-        printf(box_usage, argv[0], BOX_BAUD);
+        printf(box_usage, argv[0], BOX_BAUD,
+               MAIN_MUSIC_HOST == HOST_A ? "\"Main Music\" and \"Local comp\""
+                                         : "\"Local comp\"",
+               MAIN_MUSIC_HOST == HOST_B
+                   ? "\"Main Music\", \"Test pattern\" and \"Pong! Pong!\""
+                   : "\"Test pattern\" and \"Pong! Pong!\"");
         return 0;
     }
     hall_set_device(options.device);
