@@ -1,0 +1,243 @@
+/* glimhost.cpp -- a small audio player that loads the light-show plug-in
+ * and drives it as its player would: GTK main loop on the main thread
+ * (enable, disable, playback start and stop happen here), spectrum
+ * callbacks from a rendering thread that plays the music. The plug-in's
+ * disable request only sets a flag and wakes the main loop, which then
+ * stops the rendering thread and disables the plug-in in its own time. */
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "host/audio_out.h"
+#include "host/audio_source.h"
+#include "host/host_options.h"
+#include "host/player.h"
+#include "host/plugin.h"
+
+namespace {
+
+host_options opts;
+audio_source source;
+VisPlugin *vp = nullptr;
+bool enabled = false;                    /* init called, cleanup not yet */
+bool shutting_down = false;              /* main thread only */
+pthread_t render_thread;
+bool render_running = false;             /* thread started and not joined */
+std::atomic<bool> disable_pending{false};
+std::atomic<int> player_result{PLAYER_RUNNING};
+int exit_status = 0;
+bool status_line = false;                /* stderr is a terminal */
+long last_callbacks = 0;
+char pattern_label[HOST_PATTERN_NAME_MAX + 32];
+
+void *render_main(void *);
+gboolean on_disable(gpointer);
+gboolean on_player_done(gpointer);
+
+/* The player's disable_plugin: may come from the main thread (the preview
+ * window's "destroy", perhaps inside cleanup itself) or from the rendering
+ * thread (inside render_freq). Never blocks and frees nothing: the
+ * rendering thread stops calling the plug-in at once, the rest happens on
+ * the main loop. */
+void disable_plugin(VisPlugin *)
+{
+    player_detach_plugin();
+    if (!disable_pending.exchange(true))
+        g_idle_add(on_disable, nullptr);
+}
+
+/* Stop and join the rendering thread (main thread, GDK lock not held). */
+void stop_render_thread(void)
+{
+    if (!render_running)
+        return;
+    player_stop();
+    pthread_join(render_thread, nullptr);
+    render_running = false;
+}
+
+/* Disable the plug-in on the main thread; playback_stop first when the
+ * music is ending with the plug-in still enabled. */
+void disable(bool playback_ended)
+{
+    if (!enabled)
+        return;
+    gdk_threads_enter();
+    if (playback_ended && vp->playback_stop)
+        vp->playback_stop();
+    enabled = false;
+    if (vp->cleanup)
+        vp->cleanup();
+    gdk_threads_leave();
+}
+
+void shut_down(void)
+{
+    if (shutting_down)
+        return;
+    shutting_down = true;
+    stop_render_thread();
+    disable(true);
+    gtk_main_quit();
+}
+
+gboolean on_disable(gpointer)
+{
+    if (shutting_down || !enabled)
+        return G_SOURCE_REMOVE;
+    if (!opts.keep_playing) {
+        shutting_down = true;
+        stop_render_thread();
+        disable(false);
+        printf("glimhost: plug-in disabled\n");
+        gtk_main_quit();
+        return G_SOURCE_REMOVE;
+    }
+    player_wait_detached();
+    disable(false);
+    snprintf(pattern_label, sizeof pattern_label, "plug-in disabled");
+    printf("glimhost: plug-in disabled, playing on\n");
+    return G_SOURCE_REMOVE;
+}
+
+gboolean on_player_done(gpointer)
+{
+    if (player_result.load() == PLAYER_ERROR)
+        exit_status = 1;
+    shut_down();
+    return G_SOURCE_REMOVE;
+}
+
+gboolean on_signal(gpointer)
+{
+    shut_down();
+    return G_SOURCE_REMOVE;
+}
+
+/* Once a second on a terminal: source, callbacks a second, pattern. */
+gboolean on_status(gpointer)
+{
+    long now = player_callbacks();
+    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s   ", source.name,
+            out_audible() ? "sound" : "silent", now - last_callbacks, pattern_label);
+    last_callbacks = now;
+    return G_SOURCE_CONTINUE;
+}
+
+void *render_main(void *)
+{
+    player_result.store(player_run());
+    g_idle_add(on_player_done, nullptr);
+    return nullptr;
+}
+
+int fail(const char *what)
+{
+    fprintf(stderr, "glimhost: %s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    char err[512];
+    if (host_parse_options(argc, argv, &opts, err, sizeof err) != 0) {
+        fprintf(stderr, "glimhost: %s\n", err);
+        return 2;
+    }
+    if (opts.action == HOST_HELP) {
+        fputs(host_usage, stdout);
+        return 0;
+    }
+    char default_path[PATH_MAX + 32];
+    const char *plugin_path = opts.plugin ? opts.plugin
+                                          : plugin_default_path(default_path, sizeof default_path);
+    if (opts.action == HOST_LIST_PATTERNS) {
+        if (plugin_open(plugin_path, err, sizeof err) != 0)
+            return fail(err);
+        return plugin_list_patterns() > 0 ? 0 : 1;
+    }
+
+    /* The source first: a bad file is one line and nothing else. */
+    int rc = 0;
+    if (opts.source == HOST_SOURCE_FILE)
+        rc = source_open_file(&source, opts.file, err, sizeof err);
+    else if (opts.source == HOST_SOURCE_CAPTURE)
+        rc = source_open_capture(&source, opts.capture_source, err, sizeof err);
+    else
+        rc = source_open_demo(&source);
+    if (rc != 0)
+        return fail(err);
+
+    if (plugin_open(plugin_path, err, sizeof err) != 0)
+        return fail(err);
+    vp = plugin_record(disable_plugin, err, sizeof err);
+    if (!vp)
+        return fail(err);
+    if (opts.port > 0 && plugin_set_port(opts.port, err, sizeof err) != 0)
+        return fail(err);
+    if (opts.has_pattern) {
+        if (plugin_set_pattern(opts.pattern_name, opts.pattern_options, err, sizeof err) != 0)
+            return fail(err);
+        snprintf(pattern_label, sizeof pattern_label, "pattern %s", opts.pattern_name);
+    } else {
+        snprintf(pattern_label, sizeof pattern_label, "random patterns");
+    }
+
+    /* The plug-in's preview runs under the GDK thread lock. */
+#if !GLIB_CHECK_VERSION(2, 32, 0)
+    g_thread_init(nullptr);
+#endif
+    gdk_threads_init();
+    if (!gtk_init_check(&argc, &argv))
+        return fail("cannot open the X display (the plug-in's preview window needs one; "
+                    "set DISPLAY, or run under Xvfb)");
+
+    if (!source.live)
+        out_open(source.rate, opts.mute);
+    if (player_prepare(&source, vp, opts.rate, opts.frames) != 0)
+        return fail("cannot plan the FFT");
+
+    gdk_threads_enter();
+    /* Enable: the plug-in binds its server socket here, before any callback. */
+    enabled = true;
+    if (vp->init)
+        vp->init();
+    printf("glimhost: playing %s at %d Hz, %.1f callbacks a second%s\n", source.name,
+           source.rate, player_rate(), source.live || out_audible() ? "" : ", silently");
+    if (vp->playback_start)
+        vp->playback_start();
+    if (pthread_create(&render_thread, nullptr, render_main, nullptr) != 0) {
+        gdk_threads_leave();
+        disable(true);
+        return fail("cannot start the rendering thread");
+    }
+    render_running = true;
+
+    g_unix_signal_add(SIGINT, on_signal, nullptr);
+    g_unix_signal_add(SIGTERM, on_signal, nullptr);
+    g_unix_signal_add(SIGHUP, on_signal, nullptr);
+    status_line = isatty(2);
+    if (status_line)
+        g_timeout_add(1000, on_status, nullptr);
+
+    gtk_main();
+    gdk_threads_leave();
+
+    if (status_line)
+        fputc('\n', stderr);
+    out_close(player_result.load() == PLAYER_END_OF_SOURCE);
+    source_close();
+    if (player_result.load() == PLAYER_ERROR)
+        exit_status = 1;
+    return exit_status;
+}

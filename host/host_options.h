@@ -1,0 +1,54 @@
+/* host_options.h -- glimhost's command line: what to play, which plug-in,
+ * which pattern, how fast. Parsing only; nothing is opened here, so tests
+ * and the fuzz target can call it freely. */
+#ifndef HOST_HOST_OPTIONS_H
+#define HOST_HOST_OPTIONS_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum host_source_kind { HOST_SOURCE_DEMO, HOST_SOURCE_FILE, HOST_SOURCE_CAPTURE };
+
+enum host_action { HOST_RUN, HOST_HELP, HOST_LIST_PATTERNS };
+
+/* Longest pattern name accepted by --pattern (the known ones are far shorter). */
+#define HOST_PATTERN_NAME_MAX 64
+
+typedef struct {
+    enum host_action action;
+    enum host_source_kind source;
+    const char *file;            /* FILE argument, points into argv */
+    const char *capture_source;  /* NULL = monitor of the default output */
+    const char *plugin;          /* --plugin PATH, NULL = beside the program */
+    int has_pattern;             /* --pattern given */
+    char pattern_name[HOST_PATTERN_NAME_MAX + 1];
+    const char *pattern_options; /* text after ':' (points into argv), or NULL */
+    int port;                    /* --port, -1 = the plug-in's own default */
+    double rate;                 /* --rate callbacks a second, 0 = one per 512 samples */
+    long frames;                 /* --frames, 0 = no limit */
+    int mute;                    /* --mute */
+    int keep_playing;            /* --keep-playing */
+} host_options;
+
+/* Fill *o from argv[1..argc-1]. 0 on success; -1 with a one-line reason
+ * (no newline) in err on a bad or contradictory command line. */
+int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t err_len);
+
+/* Split "NAME[:OPTIONS]": NAME into name (at most HOST_PATTERN_NAME_MAX
+ * characters of [A-Za-z0-9_]), *options to the text after the first ':'
+ * or NULL when there is none. 0, or -1 when NAME is empty, too long or
+ * holds another character. */
+int host_split_pattern(const char *arg, char name[HOST_PATTERN_NAME_MAX + 1],
+                       const char **options);
+
+/* The --help text. */
+extern const char host_usage[];
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

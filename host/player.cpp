@@ -1,0 +1,226 @@
+/* player.cpp -- the rendering thread's loop. Music is pulled from the
+ * source into a ring of recent frames and written to the output a little
+ * ahead of playback; each callback takes the 512 frames that end at the
+ * current playback position, so the lights follow what is heard, never
+ * what is still buffered. Nothing is allocated once the loop runs. */
+#include "host/player.h"
+
+#include <pthread.h>
+#include <string.h>
+#include <time.h>
+
+#include <atomic>
+
+#include "host/audio_out.h"
+#include "host/spectrum.h"
+
+namespace {
+
+const int RING_FRAMES = 1 << 16;          /* about 1.5 s at 44.1 kHz */
+const int RING_MASK = RING_FRAMES - 1;
+const int64_t LATE_LIMIT_NS = 250000000;  /* further behind than this: re-plan */
+const int64_t SLEEP_SLICE_NS = 50000000;  /* so that a stop is seen soon */
+
+int16_t ring[RING_FRAMES * 2];            /* recent frames, stereo, by position */
+int64_t pulled = 0;                       /* frames taken from the source */
+int16_t window_frames[512 * 2];           /* the 512 frames a callback analyses */
+int16_t freq_data[2][256];
+int16_t pcm_data[2][512];
+int16_t chunk[SOURCE_CHUNK * 2];
+
+audio_source src;                         /* copy of the open source */
+VisPlugin *plugin = nullptr;
+double callback_rate = 0;                 /* callbacks a second */
+bool natural_rate = true;                 /* one callback per 512 frames */
+long frame_limit = 0;
+
+std::atomic<bool> stop_requested{false};
+std::atomic<bool> attached{false};
+std::atomic<long> callbacks{0};
+pthread_mutex_t call_lock = PTHREAD_MUTEX_INITIALIZER;  /* held around plug-in calls */
+
+int64_t now_ns(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+}
+
+/* Sleep until `when`, in slices, returning early on a stop request. */
+void sleep_until(int64_t when)
+{
+    for (;;) {
+        int64_t now = now_ns();
+        if (now >= when || stop_requested.load())
+            return;
+        int64_t until = when - now > SLEEP_SLICE_NS ? now + SLEEP_SLICE_NS : when;
+        struct timespec ts = {(time_t)(until / 1000000000), (long)(until % 1000000000)};
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+    }
+}
+
+/* Take up to one chunk from the source into the ring (and the output
+ * unless `to_output` is false). Frames read, 0 at the end, -1 on error. */
+int pull_chunk(bool to_output, int64_t now)
+{
+    int n = src.read(chunk, SOURCE_CHUNK);
+    if (n <= 0)
+        return n;
+    for (int i = 0; i < n; i++) {
+        int64_t p = (pulled + i) & RING_MASK;
+        ring[2 * p] = chunk[2 * i];
+        ring[2 * p + 1] = chunk[2 * i + 1];
+    }
+    if (to_output)
+        out_write(chunk, n, now);
+    pulled += n;
+    return n;
+}
+
+/* One callback: the 512 frames that end at `position` (silence before
+ * the start) to the plug-in, as spectrum and/or waveform. */
+void callback(int64_t position)
+{
+    for (int i = 0; i < 512; i++) {
+        int64_t p = position - 512 + i;
+        if (p < 0 || p < pulled - RING_FRAMES) {
+            window_frames[2 * i] = window_frames[2 * i + 1] = 0;
+        } else {
+            window_frames[2 * i] = ring[2 * (p & RING_MASK)];
+            window_frames[2 * i + 1] = ring[2 * (p & RING_MASK) + 1];
+        }
+    }
+    pthread_mutex_lock(&call_lock);
+    if (attached.load() && plugin) {
+        if (plugin->render_pcm && plugin->num_pcm_chs_wanted >= 1) {
+            spectrum_pcm(window_frames, plugin->num_pcm_chs_wanted, pcm_data);
+            plugin->render_pcm(pcm_data);
+        }
+        if (attached.load() && plugin->render_freq && plugin->num_freq_chs_wanted >= 1) {
+            spectrum_compute(window_frames, plugin->num_freq_chs_wanted, freq_data);
+            plugin->render_freq(freq_data);
+        }
+    }
+    pthread_mutex_unlock(&call_lock);
+    callbacks.fetch_add(1);
+}
+
+bool limit_reached(void)
+{
+    return frame_limit > 0 && callbacks.load() >= frame_limit;
+}
+
+/* A live source paces the loop itself: every chunk read is what is
+ * being heard right now. */
+enum player_end run_live(void)
+{
+    while (!stop_requested.load()) {
+        int n = pull_chunk(false, 0);
+        if (n < 0)
+            return PLAYER_ERROR;
+        if (n == 0)
+            return PLAYER_END_OF_SOURCE;
+        callback(pulled);
+        if (limit_reached())
+            return PLAYER_FRAMES_DONE;
+    }
+    return PLAYER_STOPPED;
+}
+
+/* A file or the demo: the loop runs on the clock, one tick a callback,
+ * keeping the output fed ahead of the playback position. */
+enum player_end run_clocked(void)
+{
+    const double period_ns = 1e9 / callback_rate;
+    int64_t base = now_ns();     /* tick k is due at base + (k - base_tick + 1) periods */
+    long base_tick = 0;
+    int64_t end_time = -1;       /* when the source ran out, or -1 */
+    out_start(base);
+    for (long tick = 0; !stop_requested.load(); tick++) {
+        int64_t due = base + (int64_t)((double)(tick - base_tick + 1) * period_ns);
+        sleep_until(due);
+        if (stop_requested.load())
+            break;
+        int64_t now = now_ns();
+        if (now - due > LATE_LIMIT_NS) {
+            /* Far behind (a stall): carry on from now instead of racing. */
+            base = now - (int64_t)period_ns;
+            base_tick = tick;
+            due = now;
+        }
+        /* The silent clock reads the tick's due time, so that the natural
+         * rate gives exactly 512 frames a callback. */
+        int64_t position = out_position(due);
+        while (end_time < 0 && pulled < position + out_ahead()) {
+            int n = pull_chunk(true, now);
+            if (n < 0)
+                return PLAYER_ERROR;
+            if (n == 0)
+                end_time = now;
+        }
+        bool finished = false;
+        if (end_time >= 0 && position >= pulled) {
+            position = pulled;
+            finished = true;
+        }
+        /* A sound stream may never report the last frames as heard. */
+        if (end_time >= 0 && now - end_time > 1000000000LL * out_ahead() / src.rate + 200000000)
+            finished = true;
+        callback(position);
+        if (limit_reached())
+            return PLAYER_FRAMES_DONE;
+        if (finished)
+            return PLAYER_END_OF_SOURCE;
+    }
+    return PLAYER_STOPPED;
+}
+
+} // namespace
+
+int player_prepare(const audio_source *source, VisPlugin *vp, double rate, long max_frames)
+{
+    if (spectrum_init() != 0)
+        return -1;
+    src = *source;
+    plugin = vp;
+    attached.store(vp != nullptr);
+    natural_rate = rate <= 0;
+    callback_rate = natural_rate ? (double)source->rate / 512.0 : rate;
+    frame_limit = max_frames;
+    stop_requested.store(false);
+    callbacks.store(0);
+    pulled = 0;
+    memset(ring, 0, sizeof ring);
+    return 0;
+}
+
+enum player_end player_run(void)
+{
+    return src.live ? run_live() : run_clocked();
+}
+
+void player_stop(void)
+{
+    stop_requested.store(true);
+}
+
+void player_detach_plugin(void)
+{
+    attached.store(false);
+}
+
+void player_wait_detached(void)
+{
+    pthread_mutex_lock(&call_lock);
+    pthread_mutex_unlock(&call_lock);
+}
+
+long player_callbacks(void)
+{
+    return callbacks.load();
+}
+
+double player_rate(void)
+{
+    return callback_rate;
+}

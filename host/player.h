@@ -1,0 +1,53 @@
+/* player.h -- the rendering side of glimhost: play the source, and for
+ * every callback take the newest 512 samples heard, compute the spectrum
+ * and hand it to the plug-in. Runs on its own thread (the rendering
+ * thread); the other functions may be called from any thread. */
+#ifndef HOST_PLAYER_H
+#define HOST_PLAYER_H
+
+#include <stdint.h>
+
+#include "host/audio_source.h"
+#include "xmms/vis_plugin.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Why player_run returned. */
+enum player_end { PLAYER_RUNNING, PLAYER_END_OF_SOURCE, PLAYER_FRAMES_DONE,
+                  PLAYER_STOPPED, PLAYER_ERROR };
+
+/* Set up a run: the open source (its output already opened with
+ * out_open unless the source is live), the enabled plug-in (NULL for
+ * none), callbacks a second (0: one per 512 frames played) and a callback
+ * limit (0: none). 0, or -1 when the FFT cannot be planned. */
+int player_prepare(const audio_source *source, VisPlugin *vp, double rate, long max_frames);
+
+/* The loop; returns at the end of the source, after max_frames callbacks,
+ * on player_stop or on a read error. Call player_prepare first. */
+enum player_end player_run(void);
+
+/* Ask player_run to return soon. Never blocks. */
+void player_stop(void);
+
+/* Stop calling the plug-in; the music plays on. Never blocks, so the
+ * plug-in may call it from inside its own callback. */
+void player_detach_plugin(void);
+
+/* Wait until no plug-in call is in progress (after player_detach_plugin:
+ * the plug-in is then never called again). Do not call it from inside a
+ * plug-in callback, nor while holding a lock such a callback takes. */
+void player_wait_detached(void);
+
+/* Callbacks made so far (counts while detached too). */
+long player_callbacks(void);
+
+/* Callbacks a second that this run aims at. */
+double player_rate(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

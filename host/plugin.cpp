@@ -1,0 +1,139 @@
+/* plugin.cpp -- the plug-in library: opened once with dlopen, looked up
+ * with dlsym, never unloaded while the process runs (the record and the
+ * strings it points to live in the library). */
+#include "host/plugin.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "xmms/src/pattern.h"
+
+const char *const plugin_known_patterns[] = {
+    "sine_wave", "rise", "random_spots", "brightness_level", "spinning_stripe",
+    "simple_equalizer", "ring_equalizer", "trailing_lines", "bar_equalizer",
+    "center_meter", "vertical_meter", "swirl_meter", "vertical_spectrum",
+    "warp_core", "explosion", "auto_pong", nullptr,
+};
+
+namespace {
+
+void *handle = nullptr;            /* the loaded library */
+char library_path[PATH_MAX];       /* as it was opened */
+pattern_info fixed_pattern;        /* handed to the plug-in; must outlive it */
+
+typedef VisPlugin *(*get_info_fn)(void);
+typedef int (*set_fixed_fn)(const pattern_info *info, const char *options);
+
+/* The three functions of pattern `name`; 0 when all resolve. */
+int find_pattern(const char *name, pattern_info *info)
+{
+    char sym[128];
+    snprintf(sym, sizeof sym, "%s_init", name);
+    info->init = (int (*)(char *))dlsym(handle, sym);
+    snprintf(sym, sizeof sym, "%s_frame", name);
+    info->frame = (int (*)(double *, int16_t *, int *, int16_t (*)[256], int))dlsym(handle, sym);
+    snprintf(sym, sizeof sym, "%s_deinit", name);
+    info->deinit = (int (*)(void))dlsym(handle, sym);
+    return info->init && info->frame && info->deinit ? 0 : -1;
+}
+
+} // namespace
+
+const char *plugin_default_path(char *buf, size_t len)
+{
+    char exe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) {
+        snprintf(buf, len, "libglim.so");
+        return buf;
+    }
+    exe[n] = '\0';
+    char *slash = strrchr(exe, '/');
+    if (slash)
+        *slash = '\0';
+    snprintf(buf, len, "%s/../lib/libglim.so", exe);
+    return buf;
+}
+
+int plugin_open(const char *path, char *err, size_t err_len)
+{
+    /* A bare name would make dlopen search the library path instead. */
+    if (!strchr(path, '/'))
+        snprintf(library_path, sizeof library_path, "./%s", path);
+    else
+        snprintf(library_path, sizeof library_path, "%s", path);
+    handle = dlopen(library_path, RTLD_NOW);
+    if (!handle) {
+        snprintf(err, err_len, "cannot load plug-in: %s", dlerror());
+        return -1;
+    }
+    return 0;
+}
+
+VisPlugin *plugin_record(void (*disable_plugin)(VisPlugin *), char *err, size_t err_len)
+{
+    get_info_fn get_info = (get_info_fn)dlsym(handle, "get_vplugin_info");
+    if (!get_info) {
+        snprintf(err, err_len, "%s is not a visualisation plug-in (no get_vplugin_info)",
+                 library_path);
+        return nullptr;
+    }
+    VisPlugin *vp = get_info();
+    if (!vp) {
+        snprintf(err, err_len, "%s: get_vplugin_info returned no record", library_path);
+        return nullptr;
+    }
+    vp->handle = handle;
+    vp->filename = library_path;
+    vp->xmms_session = 0;
+    vp->disable_plugin = disable_plugin;
+    return vp;
+}
+
+int plugin_set_port(int port, char *err, size_t err_len)
+{
+    uint16_t *server_port = (uint16_t *)dlsym(handle, "server_port");
+    if (!server_port) {
+        snprintf(err, err_len, "%s has no server_port to set", library_path);
+        return -1;
+    }
+    *server_port = (uint16_t)port;
+    return 0;
+}
+
+int plugin_set_pattern(const char *name, const char *options, char *err, size_t err_len)
+{
+    set_fixed_fn set_fixed = (set_fixed_fn)dlsym(handle, "glim_set_fixed_pattern");
+    if (!set_fixed) {
+        snprintf(err, err_len, "%s cannot run a chosen pattern (no glim_set_fixed_pattern)",
+                 library_path);
+        return -1;
+    }
+    if (find_pattern(name, &fixed_pattern) != 0) {
+        snprintf(err, err_len, "no pattern \"%s\" in %s (try --list-patterns)", name,
+                 library_path);
+        return -1;
+    }
+    if (set_fixed(&fixed_pattern, options) != 0) {
+        snprintf(err, err_len, "the plug-in refused pattern \"%s\"", name);
+        return -1;
+    }
+    return 0;
+}
+
+int plugin_list_patterns(void)
+{
+    int n = 0;
+    for (int i = 0; plugin_known_patterns[i]; i++) {
+        pattern_info info;
+        if (find_pattern(plugin_known_patterns[i], &info) == 0) {
+            printf("%s\n", plugin_known_patterns[i]);
+            n++;
+        }
+    }
+    return n;
+}
