@@ -1,0 +1,47 @@
+/* fuzz_paddle_command_line.cpp -- joysend's and keysend's command lines.
+ * The input is split at NUL bytes into arguments. */
+#include <arpa/inet.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "controllers/paddle_state.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    std::vector<std::string> args{"prog"};
+    std::string cur;
+    for (size_t i = 0; i < size && args.size() < 64; i++) {
+        if (data[i] == 0) {
+            args.push_back(cur);
+            cur.clear();
+        } else {
+            cur += (char)data[i];
+        }
+    }
+    args.push_back(cur);
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (int with_device = 0; with_device < 2; with_device++) {
+        paddle_options o;
+        char err[128];
+        if (paddle_parse_command_line((int)args.size(), argv.data(), with_device, &o, err,
+                                      sizeof err) != 0) {
+            if (!memchr(err, 0, sizeof err))
+                __builtin_trap();
+            continue;
+        }
+        if (o.help)
+            continue;
+        struct in_addr a;
+        if (strlen(o.host) > PADDLE_HOST_MAX || !inet_aton(o.host, &a) || o.port == 0 ||
+            (with_device && !o.device[0]))
+            __builtin_trap();
+    }
+    return 0;
+}
