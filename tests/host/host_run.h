@@ -1,0 +1,117 @@
+/* host_run.h -- running glimhost from a test: start it, wait for it, read
+ * its output; count lines; write WAV files; find an X window and close it
+ * the way a window manager's close button does. */
+#pragma once
+
+#include <X11/Xlib.h>
+#include <stdio.h>
+
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+
+namespace host_run {
+
+struct Result {
+    int code = -1;
+    bool ended = false;
+    std::string out, err;
+};
+
+/* Run glimhost with args; wait up to timeout_ms, then kill it. */
+inline Result run(const std::vector<std::string> &args, int timeout_ms = 30000)
+{
+    std::vector<std::string> argv{GLIMHOST};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto c = testing_process::start(argv);
+    Result r;
+    r.ended = testing_process::wait_for(c, timeout_ms);
+    if (!r.ended)
+        testing_process::stop(c, SIGKILL);
+    r.code = testing_process::exit_code(c);
+    r.out = testing_process::out(c);
+    r.err = testing_process::err(c);
+    return r;
+}
+
+inline int count(const std::string &text, const std::string &what)
+{
+    int n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
+        n++;
+    return n;
+}
+
+inline int lines(const std::string &text)
+{
+    return count(text, "\n");
+}
+
+/* 16-bit PCM WAV, frames interleaved by channel. */
+inline void write_wav(const std::string &path, int rate, int channels,
+                      const std::vector<int16_t> &samples)
+{
+    std::ofstream f(path, std::ios::binary);
+    auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char *>(&v), 4); };
+    auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char *>(&v), 2); };
+    uint32_t data_bytes = (uint32_t)(samples.size() * 2);
+    f.write("RIFF", 4);
+    u32(36 + data_bytes);
+    f.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);                                   /* PCM */
+    u16((uint16_t)channels);
+    u32((uint32_t)rate);
+    u32((uint32_t)(rate * channels * 2));     /* bytes a second */
+    u16((uint16_t)(channels * 2));            /* bytes a frame */
+    u16(16);                                  /* bits a sample */
+    f.write("data", 4);
+    u32(data_bytes);
+    f.write(reinterpret_cast<const char *>(samples.data()), data_bytes);
+}
+
+/* A sine at FFT bin `bin` of a 512-point window: bin * rate / 512 Hz. */
+inline int16_t tone(int bin, double amplitude, long n)
+{
+    return (int16_t)std::lrint(amplitude * std::sin(2 * M_PI * bin * (double)n / 512.0));
+}
+
+/* Id of the visible window with this title, 0 when there is none. */
+inline unsigned long find_window(const std::string &title)
+{
+    std::string cmd = "xdotool search --onlyvisible --name '" + title + "' 2>/dev/null";
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return 0;
+    unsigned long id = 0;
+    if (fscanf(p, "%lu", &id) != 1)
+        id = 0;
+    pclose(p);
+    return id;
+}
+
+/* Close a window as a window manager's close button does: send it the
+ * WM_DELETE_WINDOW message; the toolkit then destroys the window itself. */
+inline bool close_window(unsigned long id)
+{
+    Display *d = XOpenDisplay(nullptr);
+    if (!d)
+        return false;
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = (Window)id;
+    e.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = (long)XInternAtom(d, "WM_DELETE_WINDOW", False);
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, (Window)id, False, NoEventMask, &e);
+    XSync(d, False);
+    XCloseDisplay(d);
+    return true;
+}
+
+} // namespace host_run

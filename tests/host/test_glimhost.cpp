@@ -1,0 +1,396 @@
+/* test_glimhost.cpp -- glimhost as a whole, driving stand-in plug-ins
+ * under a private Xvfb: lifecycle and threads, frames on the wire, the
+ * spectrum of real files, disabling from either thread, the --pattern
+ * path, and clear failures. Every run is muted (no sound server here). */
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "host/host_run.h"
+#include "support/udp.h"
+#include "support/xvfb.h"
+
+using host_run::count;
+using host_run::run;
+
+namespace {
+
+const std::string probe = PROBE_DIR "/libprobe.so";
+const std::string probe_disable = PROBE_DIR "/libprobe_disable.so";
+const std::string probe_window = PROBE_DIR "/libprobe_window.so";
+
+class Glimhost : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        /* No sound server, ever: a wrong address fails at once. */
+        setenv("PULSE_SERVER", "unix:/nonexistent/glimhost-test", 1);
+        xvfb = testing_xvfb::start();
+        ASSERT_FALSE(xvfb.display.empty()) << "Xvfb did not start";
+        char dir[] = "/tmp/glimhost_testXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        tmp = dir;
+    }
+    void TearDown() override
+    {
+        testing_xvfb::stop(xvfb);
+        std::string cmd = "rm -rf '" + tmp + "'";
+        (void)!system(cmd.c_str());
+    }
+    std::vector<std::string> probe_args(const std::string &plugin = probe)
+    {
+        port = testing_udp::free_port();
+        return {"--plugin", plugin, "--mute", "--port", std::to_string(port)};
+    }
+    testing_xvfb::Server xvfb;
+    std::string tmp;
+    unsigned short port = 0;
+};
+
+/* Values the probe printed for each callback: peak index and value. */
+struct Callback {
+    long n;
+    int peak, value, row1;
+};
+
+std::vector<Callback> callbacks(const std::string &out)
+{
+    std::vector<Callback> v;
+    size_t p = 0;
+    while ((p = out.find("probe: freq ", p)) != std::string::npos) {
+        Callback c{};
+        sscanf(out.c_str() + p, "probe: freq %ld peak %d value %d row1 %d", &c.n, &c.peak,
+               &c.value, &c.row1);
+        v.push_back(c);
+        p++;
+    }
+    return v;
+}
+
+/* Position of the first occurrence, npos as a large number. */
+size_t at(const std::string &text, const std::string &what)
+{
+    return text.find(what);
+}
+
+// ---- command line and start-up failures ----------------------------------
+
+TEST_F(Glimhost, HelpNeedsNoDisplay)
+{
+    unsetenv("DISPLAY");
+    auto r = run({"--help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("usage: glimhost"), std::string::npos);
+    for (const char *opt : {"--demo", "--capture", "--mute", "--pattern", "--port", "--rate",
+                            "--frames", "--list-patterns", "--plugin", "--keep-playing"})
+        EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Glimhost, BadCommandLinesAreOneLineAndExit2)
+{
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"--port", "70000"}, {"--rate", "fast"}, {"--frames", "0"},
+          {"--pattern", "ri se"}, {"--bogus"}, {"a.wav", "b.wav"}, {"--capture", "--demo"}}) {
+        auto r = run(args);
+        EXPECT_EQ(r.code, 2) << args[0];
+        EXPECT_EQ(host_run::lines(r.err), 1) << r.err;
+        EXPECT_EQ(r.err.rfind("glimhost: ", 0), 0u) << r.err;
+    }
+}
+
+TEST_F(Glimhost, NoDisplayIsAClearError)
+{
+    unsetenv("DISPLAY");
+    auto args = probe_args();
+    args.insert(args.end(), {"--frames", "5"});
+    auto r = run(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("X display"), std::string::npos) << r.err;
+    EXPECT_EQ(count(r.out, "probe: init"), 0);
+}
+
+TEST_F(Glimhost, MissingFileIsOneLineNamingIt)
+{
+    std::string path = tmp + "/no such song.flac";
+    auto args = probe_args();
+    args.push_back(path);
+    auto r = run(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(host_run::lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+    EXPECT_EQ(count(r.out, "probe:"), 0) << "plug-in touched before the file was checked";
+}
+
+TEST_F(Glimhost, CorruptFileIsOneLineNamingIt)
+{
+    std::string path = tmp + "/broken.wav";
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << "RIFF\x10\0\0\0WAVEfmt this is not a sound file at all";
+    }
+    auto args = probe_args();
+    args.push_back(path);
+    auto r = run(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(host_run::lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(path), std::string::npos) << r.err;
+}
+
+TEST_F(Glimhost, CaptureWithoutServerFailsCleanly)
+{
+    auto args = probe_args();
+    args.push_back("--capture");
+    auto r = run(args);
+    EXPECT_NE(r.code, 0);
+    EXPECT_TRUE(r.ended);
+    EXPECT_NE(r.err.find("cannot capture"), std::string::npos) << r.err;
+    EXPECT_EQ(count(r.out, "probe: init"), 0);
+}
+
+TEST_F(Glimhost, NotAPluginIsAClearError)
+{
+    auto r = run({"--plugin", tmp + "/missing.so", "--mute"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot load plug-in"), std::string::npos) << r.err;
+
+    /* A real library without the entry point. */
+    auto libm = run({"--plugin", "libm.so.6", "--mute"});
+    EXPECT_EQ(libm.code, 1);
+}
+
+TEST_F(Glimhost, ListPatternsShowsWhatResolves)
+{
+    unsetenv("DISPLAY");
+    auto r = run({"--plugin", probe, "--list-patterns"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "rise\n");  /* the probe exports only this one */
+}
+
+// ---- lifecycle and threads ------------------------------------------------
+
+TEST_F(Glimhost, FramesOptionEndsCleanlyWithCleanupOnce)
+{
+    auto args = probe_args();
+    args.insert(args.end(), {"--rate", "500", "--frames", "30"});
+    auto r = run(args);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(count(r.out, "probe: init\n"), 1);
+    EXPECT_EQ(count(r.out, "probe: playback_start\n"), 1);
+    EXPECT_EQ(count(r.out, "probe: playback_stop\n"), 1);
+    EXPECT_EQ(count(r.out, "probe: cleanup\n"), 1);
+    EXPECT_EQ(callbacks(r.out).size(), 30u);
+    EXPECT_EQ(count(r.out, "THREAD ERROR"), 0) << r.out;
+    /* enable, start, callbacks, stop, disable */
+    EXPECT_LT(at(r.out, "probe: init"), at(r.out, "probe: playback_start"));
+    EXPECT_LT(at(r.out, "probe: playback_start"), at(r.out, "probe: freq 1 "));
+    EXPECT_LT(at(r.out, "probe: freq 30 "), at(r.out, "probe: playback_stop"));
+    EXPECT_LT(at(r.out, "probe: playback_stop"), at(r.out, "probe: cleanup"));
+}
+
+TEST_F(Glimhost, SigtermStopsPlaybackAndDisables)
+{
+    auto args = probe_args();
+    args.insert(args.begin(), GLIMHOST);
+    args.insert(args.end(), {"--rate", "200"});
+    auto c = testing_process::start(args);
+    for (int i = 0; i < 500 && count(testing_process::out(c), "probe: freq") < 3; i++)
+        usleep(10000);
+    kill(c.pid, SIGTERM);
+    ASSERT_TRUE(testing_process::wait_for(c, 10000));
+    std::string out = testing_process::out(c);
+    EXPECT_EQ(testing_process::exit_code(c), 0);
+    EXPECT_EQ(count(out, "probe: playback_stop\n"), 1);
+    EXPECT_EQ(count(out, "probe: cleanup\n"), 1);
+    EXPECT_EQ(count(out, "THREAD ERROR"), 0);
+}
+
+TEST_F(Glimhost, DisableFromRenderThreadStopsCallsAndExits)
+{
+    auto args = probe_args(probe_disable);
+    args.insert(args.end(), {"--rate", "500", "--frames", "1000"});
+    auto r = run(args);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(callbacks(r.out).size(), 5u);
+    EXPECT_EQ(count(r.out, "CALLED AFTER DISABLE"), 0);
+    EXPECT_EQ(count(r.out, "probe: cleanup\n"), 1);
+    EXPECT_EQ(count(r.out, "THREAD ERROR"), 0) << r.out;
+    EXPECT_NE(r.out.find("glimhost: plug-in disabled"), std::string::npos);
+    EXPECT_LT(at(r.out, "probe: asking"), at(r.out, "probe: cleanup"));
+}
+
+TEST_F(Glimhost, KeepPlayingGoesOnWithoutThePlugin)
+{
+    auto args = probe_args(probe_disable);
+    args.insert(args.end(), {"--rate", "500", "--frames", "40", "--keep-playing"});
+    auto r = run(args);
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(callbacks(r.out).size(), 5u);
+    EXPECT_EQ(count(r.out, "probe: cleanup\n"), 1);
+    EXPECT_EQ(count(r.out, "probe: playback_stop"), 0);  /* disabled before the end */
+    EXPECT_NE(r.out.find("plug-in disabled, playing on"), std::string::npos);
+}
+
+TEST_F(Glimhost, WindowDestroyDisablesWithoutCrash)
+{
+    auto args = probe_args(probe_window);
+    args.insert(args.begin(), GLIMHOST);
+    args.insert(args.end(), {"--rate", "300"});
+    auto c = testing_process::start(args);
+    unsigned long id = 0;
+    for (int i = 0; i < 1000 && !id; i++) {
+        usleep(10000);
+        id = host_run::find_window("probe window");
+    }
+    ASSERT_NE(id, 0u) << testing_process::err(c);
+    /* let some callbacks draw into it first */
+    for (int i = 0; i < 500 && count(testing_process::out(c), "probe: freq") < 10; i++)
+        usleep(10000);
+    ASSERT_TRUE(host_run::close_window(id));
+    bool ended = testing_process::wait_for(c, 15000);
+    if (!ended)
+        testing_process::stop(c, SIGKILL);
+    std::string out = testing_process::out(c);
+    ASSERT_TRUE(ended) << out;
+    EXPECT_EQ(testing_process::exit_code(c), 0) << testing_process::err(c);
+    EXPECT_NE(out.find("probe: window destroyed"), std::string::npos);
+    EXPECT_NE(out.find("glimhost: plug-in disabled"), std::string::npos);
+    EXPECT_EQ(count(out, "probe: cleanup\n"), 1);
+    EXPECT_EQ(count(out, "THREAD ERROR"), 0) << out;
+}
+
+// ---- frames on the wire ---------------------------------------------------
+
+TEST_F(Glimhost, SubscriberGetsOneFramePerCallback)
+{
+    const long frames = 200;
+    auto args = probe_args();
+    args.insert(args.begin(), GLIMHOST);
+    args.insert(args.end(), {"--rate", "400", "--frames", std::to_string(frames)});
+    int sock = testing_udp::open_socket();
+    ASSERT_GE(sock, 0);
+    auto c = testing_process::start(args);
+
+    std::vector<long> numbers;
+    bool got = false;
+    for (int i = 0; i < 1000 && !got; i++) {
+        testing_udp::send_to(sock, port, "A", 1);
+        auto d = testing_udp::receive(sock, 10, &got);
+        if (got) {
+            ASSERT_EQ(d.size(), 60u);
+            numbers.push_back(d[0] | d[1] << 8 | d[2] << 16 | d[3] << 24);
+        }
+    }
+    ASSERT_TRUE(got) << "no frame came";
+    for (;;) {
+        auto d = testing_udp::receive(sock, 2000, &got);
+        if (!got)
+            break;
+        ASSERT_EQ(d.size(), 60u);
+        numbers.push_back(d[0] | d[1] << 8 | d[2] << 16 | d[3] << 24);
+    }
+    ASSERT_TRUE(testing_process::wait_for(c, 10000));
+    EXPECT_EQ(testing_process::exit_code(c), 0);
+    close(sock);
+    /* Every callback from the first one seen to the last, once each. */
+    for (size_t i = 1; i < numbers.size(); i++)
+        ASSERT_EQ(numbers[i], numbers[i - 1] + 1) << "at " << i;
+    EXPECT_EQ(numbers.back(), frames);
+}
+
+// ---- the spectrum of real files -------------------------------------------
+
+TEST_F(Glimhost, ToneFilePeaksAtBinMinusOneWithItsAmplitude)
+{
+    const int rate = 44100, bin = 12;
+    const double amp = 12000;
+    std::vector<int16_t> s;
+    for (long n = 0; n < rate; n++) {
+        int16_t v = host_run::tone(bin, amp, n);
+        s.push_back(v);
+        s.push_back(v);
+    }
+    std::string path = tmp + "/tone.wav";
+    host_run::write_wav(path, rate, 2, s);
+    auto args = probe_args();
+    args.insert(args.end(), {"--rate", "400", "--frames", "100", path});
+    auto r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    auto cb = callbacks(r.out);
+    ASSERT_EQ(cb.size(), 100u);
+    for (size_t i = 50; i < cb.size(); i++) {
+        EXPECT_EQ(cb[i].peak, bin - 1) << "callback " << i;
+        EXPECT_NEAR(cb[i].value, amp, amp * 0.01) << "callback " << i;
+        EXPECT_EQ(cb[i].row1, 0);
+    }
+}
+
+TEST_F(Glimhost, FileAtItsOwnRateMixesToMonoAndEndsOnTime)
+{
+    /* 22.05 kHz, no resampling: bins are rate / 512 apart, one callback
+     * per 512 frames, 43 a second, and the file's end ends the show. */
+    const int rate = 22050, frames = rate / 2;
+    std::vector<int16_t> s;
+    for (long n = 0; n < frames; n++) {
+        s.push_back(host_run::tone(8, 16000, n));   /* left: half of it in the mix */
+        s.push_back(host_run::tone(30, 6000, n));   /* right: smaller */
+    }
+    std::string path = tmp + "/mix.wav";
+    host_run::write_wav(path, rate, 2, s);
+    auto args = probe_args();
+    args.push_back(path);
+    auto r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("at 22050 Hz, 43.1 callbacks a second"), std::string::npos) << r.out;
+    auto cb = callbacks(r.out);
+    EXPECT_EQ(cb.size(), (size_t)((frames + 511) / 512));
+    for (size_t i = 1; i < cb.size(); i++) {
+        EXPECT_EQ(cb[i].peak, 7);
+        EXPECT_NEAR(cb[i].value, 8000, 80);
+    }
+    EXPECT_EQ(count(r.out, "probe: cleanup\n"), 1);
+}
+
+TEST_F(Glimhost, NoSoundServerPlaysSilently)
+{
+    port = testing_udp::free_port();
+    auto r = run({"--plugin", probe, "--port", std::to_string(port), "--rate", "500",
+                  "--frames", "10"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("playing silently"), std::string::npos) << r.err;
+    EXPECT_EQ(callbacks(r.out).size(), 10u);
+}
+
+// ---- --pattern --------------------------------------------------------------
+
+TEST_F(Glimhost, PatternAndOptionsReachThePlugin)
+{
+    auto args = probe_args();
+    args.insert(args.end(), {"--rate", "500", "--frames", "3", "--pattern",
+                             "rise:center=4 speed=2"});
+    auto r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("probe: fixed pattern set, options \"center=4 speed=2\""),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("probe rise_init param=center=4 speed=2"), std::string::npos);
+    /* handed over before the plug-in is enabled */
+    EXPECT_LT(at(r.out, "probe: fixed pattern set"), at(r.out, "probe: init"));
+}
+
+TEST_F(Glimhost, UnknownPatternIsAClearError)
+{
+    auto args = probe_args();
+    args.insert(args.end(), {"--pattern", "no_such_pattern:x=1"});
+    auto r = run(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("no pattern \"no_such_pattern\""), std::string::npos) << r.err;
+    EXPECT_EQ(count(r.out, "probe: init"), 0);
+}
+
+} // namespace
