@@ -295,4 +295,117 @@ TEST_F(Scene, DrawGLSceneShowsThePictureOnTheScreen)
     EXPECT_LT(sim_support::count_grey(lit, 51), 100);
 }
 
+uint32_t fake_now = 0;
+uint32_t fake_clock(void)
+{
+    return fake_now;
+}
+
+/* light_state draws through renderFrame, from the start view. */
+class LightState : public Scene {
+protected:
+    void SetUp() override
+    {
+        Scene::SetUp();
+        /* The pacing deadline lives as long as the process; the cases
+         * count from a fresh one (ctest runs each case on its own). */
+        if (hall_frames_drawn() != 0)
+            GTEST_SKIP() << "needs a back-end that has not drawn yet";
+        hall_set_clock(fake_clock);
+    }
+    void TearDown() override
+    {
+        hall_set_clock(nullptr);
+        Scene::TearDown();
+    }
+    /* Brightness at the middle of each patch of `channel` on the screen. */
+    std::vector<int> shown(const image &screen, int channel)
+    {
+        std::vector<int> out;
+        for (const patch &p : patches_of(channel)) {
+            int v = probe(screen, p.cx(), p.cy(), p.cz()).r;
+            if (v >= 0) /* skip what is off the screen */
+                out.push_back(v);
+        }
+        return out;
+    }
+};
+
+TEST_F(LightState, SetsTheSixChannelsOfTheBoxAndDrawsThem)
+{
+    fake_now = 0;
+    uint32_t before = hall_frames_drawn();
+    EXPECT_EQ(light_state(3, 1), 0);
+    EXPECT_EQ(hall_frames_drawn(), before + 1);
+    glFinish();
+    image screen = sim_support::screenshot();
+    for (int c = 18; c <= 23; c++)
+        EXPECT_EQ(shown(screen, c).size(), patches_of(c).size()) << "box 3 in sight";
+    for (int c = 0; c < 60; c++)
+        for (int v : shown(screen, c)) {
+            if (c >= 18 && c <= 23)
+                EXPECT_GE(v, 250) << "channel " << c;
+            else
+                EXPECT_NEAR(v, 51, 3) << "channel " << c;
+        }
+
+    fake_now = 28;
+    EXPECT_EQ(light_state(3, 0), 0);
+    glFinish();
+    screen = sim_support::screenshot();
+    for (int c = 18; c <= 23; c++)
+        for (int v : shown(screen, c))
+            EXPECT_NEAR(v, 51, 3) << "channel " << c << " off again";
+}
+
+TEST_F(LightState, DrawsAtMostOncePer28MillisecondsAndCatchesUpAfterAPause)
+{
+    fake_now = 0;
+    uint32_t start = hall_frames_drawn();
+    light_state(3, 1); /* draws; next at 28 */
+    for (uint32_t t : {0u, 10u, 27u}) {
+        fake_now = t;
+        light_state(3, 1);
+    }
+    EXPECT_EQ(hall_frames_drawn() - start, 1u);
+    fake_now = 28;
+    light_state(3, 1);
+    light_state(3, 1);
+    EXPECT_EQ(hall_frames_drawn() - start, 2u);
+
+    /* After a pause the deadline moves on from the last one, not from
+     * now: every call draws until 56, 84, ... 980 are used up. */
+    fake_now = 1000;
+    for (int i = 0; i < 100; i++)
+        light_state(3, 1);
+    EXPECT_EQ(hall_frames_drawn() - start, 2u + 34u);
+    fake_now = 1008;
+    light_state(3, 1);
+    light_state(3, 1);
+    EXPECT_EQ(hall_frames_drawn() - start, 2u + 35u);
+}
+
+TEST_F(LightState, BoxOutsideTheHallwayChangesNothing)
+{
+    fake_now = 0;
+    for (int box : {-1, 10, 11, INT_MAX, INT_MIN}) {
+        EXPECT_EQ(light_state(box, 1), 0);
+        fake_now += 28;
+    }
+    glFinish();
+    image screen = sim_support::screenshot();
+    for (int c = 0; c < 60; c++)
+        for (int v : shown(screen, c))
+            EXPECT_NEAR(v, 51, 3) << "channel " << c;
+}
+
+TEST_F(Scene, RenderFrameDrawsCountsAndGoesOn)
+{
+    uint32_t before = hall_frames_drawn();
+    frame f;
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(renderFrame(f.v), 0);
+    EXPECT_EQ(hall_frames_drawn(), before + 5);
+}
+
 } // namespace

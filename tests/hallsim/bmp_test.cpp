@@ -1,0 +1,163 @@
+/* bmp_test.cpp -- LoadBMP turns a BMP file into OpenGL's layout: rows
+ * bottom-up, red first, three bytes a pixel. Files are written by the
+ * test; no X server is needed. */
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "hallsim/hall.h"
+#include "sim_support.h"
+
+using sim_support::rgb;
+
+namespace {
+
+class Bmp : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/hallsim_bmpXXXXXX";
+        dir = mkdtemp(tmpl);
+    }
+    void TearDown() override
+    {
+        for (auto &f : files)
+            unlink(f.c_str());
+        rmdir(dir.c_str());
+    }
+    std::string path(const char *name)
+    {
+        files.push_back(dir + "/" + name);
+        return files.back();
+    }
+    /* Bytes of pixel (x, row) of the loaded surface, row 0 first in memory. */
+    std::vector<int> bytes(SDL_Surface *s, int x, int row)
+    {
+        const unsigned char *p = (const unsigned char *)s->pixels + row * s->pitch + 3 * x;
+        return {p[0], p[1], p[2]};
+    }
+    std::string dir;
+    std::vector<std::string> files;
+};
+
+TEST_F(Bmp, RowsAreMirroredAndBytesSwappedMiddleRowIncluded)
+{
+    /* 2 x 3: top blue, middle a mix, bottom red. */
+    std::string f = path("tiny.bmp");
+    ASSERT_TRUE(sim_support::write_bmp(f, 2, 3, [](int, int y) {
+        return y == 0 ? rgb{0, 0, 255} : y == 1 ? rgb{10, 20, 30} : rgb{255, 0, 0};
+    }));
+    SDL_Surface *s = LoadBMP(f.c_str());
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->w, 2);
+    EXPECT_EQ(s->h, 3);
+    EXPECT_EQ(s->format->BytesPerPixel, 3);
+    EXPECT_EQ(s->pitch, 8); /* 6 bytes padded to 4, as OpenGL unpacks by default */
+    for (int x = 0; x < 2; x++) {
+        EXPECT_EQ(bytes(s, x, 0), (std::vector<int>{255, 0, 0})) << "first row: bottom, red";
+        EXPECT_EQ(bytes(s, x, 1), (std::vector<int>{10, 20, 30})) << "middle row in place";
+        EXPECT_EQ(bytes(s, x, 2), (std::vector<int>{0, 0, 255})) << "last row: top, blue";
+    }
+    SDL_FreeSurface(s);
+}
+
+TEST_F(Bmp, EvenHeightAndOddWidthKeepEveryPixel)
+{
+    std::string f = path("grid.bmp");
+    auto colour = [](int x, int y) { return rgb{x * 40 + 1, y * 50 + 2, x + y + 3}; };
+    ASSERT_TRUE(sim_support::write_bmp(f, 5, 4, colour));
+    SDL_Surface *s = LoadBMP(f.c_str());
+    ASSERT_NE(s, nullptr);
+    for (int y = 0; y < 4; y++)
+        for (int x = 0; x < 5; x++) {
+            rgb c = colour(x, y);
+            EXPECT_EQ(bytes(s, x, 3 - y), (std::vector<int>{c.r, c.g, c.b}))
+                << "pixel " << x << "," << y;
+        }
+    SDL_FreeSurface(s);
+}
+
+TEST_F(Bmp, MissingFileReportsItsNameAndTheReason)
+{
+    std::string f = dir + "/ceiling.bmp";
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadBMP(f.c_str()), nullptr);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("Unable to load " + f + ": ", 0), 0u) << err;
+    EXPECT_GT(err.size(), ("Unable to load " + f + ": \n").size()) << "SDL's reason follows";
+    EXPECT_EQ(err.back(), '\n');
+}
+
+TEST_F(Bmp, FileThatIsNotABmpIsRefused)
+{
+    std::string f = path("text.bmp");
+    FILE *out = fopen(f.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    fputs("this is not a picture at all, just some words\n", out);
+    fclose(out);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadBMP(f.c_str()), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("Unable to load " + f + ": ", 0), 0u);
+}
+
+/* An 8-bit picture with a palette: brought to three bytes a pixel rather
+ * than read as if it had them (which would run past each row). */
+TEST_F(Bmp, PalettePictureIsConvertedToThreeBytesAPixel)
+{
+    std::string f = path("palette.bmp");
+    const int w = 3, h = 2, row = 4;
+    std::vector<unsigned char> b(54 + 2 * 4 + row * h, 0);
+    auto le = [&](size_t at, uint32_t v, int n) {
+        for (int i = 0; i < n; i++)
+            b[at + i] = (unsigned char)(v >> (8 * i));
+    };
+    b[0] = 'B';
+    b[1] = 'M';
+    le(2, b.size(), 4);
+    le(10, 54 + 8, 4);   /* pixels after two palette entries */
+    le(14, 40, 4);
+    le(18, w, 4);
+    le(22, h, 4);
+    le(26, 1, 2);
+    le(28, 8, 2);        /* 8 bits a pixel */
+    le(46, 2, 4);        /* colours used */
+    /* palette: 0 = green, 1 = (1, 2, 3); stored blue, green, red, 0 */
+    b[54] = 0, b[55] = 255, b[56] = 0;
+    b[58] = 3, b[59] = 2, b[60] = 1;
+    /* bottom row: 0 1 0, top row: 1 1 1 */
+    b[62] = 0, b[63] = 1, b[64] = 0;
+    b[66] = 1, b[67] = 1, b[68] = 1;
+    FILE *out = fopen(f.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    fwrite(b.data(), 1, b.size(), out);
+    fclose(out);
+
+    SDL_Surface *s = LoadBMP(f.c_str());
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->format->BytesPerPixel, 3);
+    EXPECT_EQ(bytes(s, 0, 0), (std::vector<int>{0, 255, 0}));
+    EXPECT_EQ(bytes(s, 1, 0), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(bytes(s, 2, 0), (std::vector<int>{0, 255, 0}));
+    for (int x = 0; x < 3; x++)
+        EXPECT_EQ(bytes(s, x, 1), (std::vector<int>{1, 2, 3}));
+    SDL_FreeSurface(s);
+}
+
+TEST_F(Bmp, TheGeneratedTexturesLoad)
+{
+    for (const char *name : {"wood.bmp", "wall.bmp", "carpet.bmp", "ceiling.bmp"}) {
+        std::string f = std::string(HALL_BINARY_DIR) + "/bin/" + name;
+        SDL_Surface *s = LoadBMP(f.c_str());
+        ASSERT_NE(s, nullptr) << f;
+        EXPECT_GE(s->w, 64);
+        EXPECT_GE(s->h, 64);
+        EXPECT_EQ(s->format->BytesPerPixel, 3);
+        SDL_FreeSurface(s);
+    }
+}
+
+} // namespace

@@ -1,0 +1,299 @@
+/* main_test.cpp -- hallsim end to end: the real program under a private
+ * Xvfb, fed over real UDP sockets on 127.0.0.1, quit with real key
+ * presses (xdotool). Its producer is a test socket on a free port
+ * (--feed), so only the receiving range from 7879 is shared (lock). */
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "sim_support.h"
+#include "support/process.h"
+#include "support/udp.h"
+#include "support/xvfb.h"
+
+namespace tp = testing_process;
+using sim_support::image;
+
+namespace {
+
+const std::string HALLSIM = std::string(HALL_BINARY_DIR) + "/bin/hallsim";
+
+int port_printed(const tp::Child &c)
+{
+    std::smatch m;
+    std::string out = tp::out(c);
+    if (std::regex_search(out, m, std::regex("sock: (\\d+)\n")))
+        return std::stoi(m[1]);
+    return -1;
+}
+
+int count_lines(const std::string &text, const std::regex &line)
+{
+    int n = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        n += std::regex_match(text.substr(start, end - start), line);
+        start = end + 1;
+    }
+    return n;
+}
+
+const std::regex FPS_LINE("[0-9]+\\.[0-9]{6} fps\\.");
+
+/* A UDP socket on any address, so that a bind of the same port by the
+ * program (INADDR_ANY) fails. */
+int hold_port(unsigned short port)
+{
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = htons(port);
+    if (bind(s, (sockaddr *)&a, sizeof a) < 0) {
+        close(s);
+        return -1;
+    }
+    return s;
+}
+
+class Main : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (sim.pid > 0)
+            tp::stop(sim, SIGKILL);
+        if (producer >= 0)
+            close(producer);
+        if (!dir.empty())
+            sim_support::remove_dir(dir);
+        testing_xvfb::stop(xvfb);
+    }
+
+    void start_x(const char *screen = "640x480x24")
+    {
+        xvfb = testing_xvfb::start(screen);
+        ASSERT_FALSE(xvfb.display.empty()) << "Xvfb did not start";
+    }
+
+    /* Start hallsim fed by a fresh producer socket; wait for its first
+     * subscription request. */
+    void start_fed(std::vector<std::string> extra = {})
+    {
+        producer = testing_udp::open_socket(0);
+        ASSERT_GE(producer, 0);
+        dir = sim_support::texture_dir();
+        std::vector<std::string> argv = {HALLSIM, "--feed",
+                                         "127.0.0.1:" +
+                                             std::to_string(testing_udp::local_port(producer))};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        sim = tp::start(argv, -1, dir.c_str());
+        bool got = false;
+        std::vector<unsigned char> request = testing_udp::receive(producer, 20000, &got, &sim_port);
+        ASSERT_TRUE(got) << "no subscription request; stderr: " << tp::err(sim);
+        ASSERT_EQ(request, std::vector<unsigned char>{'A'});
+    }
+
+    void send_frame(int value, size_t bytes = 60)
+    {
+        std::vector<unsigned char> f(bytes, (unsigned char)value);
+        ASSERT_EQ(testing_udp::send_to(producer, sim_port, f.data(), f.size()), (ssize_t)bytes);
+    }
+
+    /* Screenshots until `pred` holds or the deadline passes. */
+    template <typename P> bool screen_becomes(P pred, int timeout_ms = 10000)
+    {
+        for (int waited = 0; waited < timeout_ms; waited += 100) {
+            if (pred(sim_support::screenshot()))
+                return true;
+            usleep(100000);
+        }
+        return false;
+    }
+
+    void press_escape()
+    {
+        ASSERT_EQ(system("xdotool key Escape"), 0);
+    }
+
+    testing_xvfb::Server xvfb;
+    tp::Child sim;
+    int producer = -1;
+    unsigned short sim_port = 0;
+    std::string dir;
+};
+
+TEST_F(Main, HelpAndBadArguments)
+{
+    tp::Child c = tp::start({HALLSIM, "--help"});
+    ASSERT_TRUE(tp::wait_for(c, 10000));
+    EXPECT_EQ(tp::exit_code(c), 0);
+    EXPECT_NE(tp::out(c).find("Usage: hallsim"), std::string::npos);
+    EXPECT_NE(tp::out(c).find("--feed HOST[:PORT]"), std::string::npos);
+
+    for (std::vector<std::string> bad : {std::vector<std::string>{"--fullscreen"},
+                                         {"--feed"},
+                                         {"--feed", "hallway.local"},
+                                         {"--feed", "127.0.0.1:0"},
+                                         {"--feed", "127.0.0.1:65536"},
+                                         {"--feed", "300.1.1.1"},
+                                         {"extra"}}) {
+        bad.insert(bad.begin(), HALLSIM);
+        tp::Child b = tp::start(bad);
+        ASSERT_TRUE(tp::wait_for(b, 10000));
+        EXPECT_EQ(tp::exit_code(b), 2) << bad.back();
+        EXPECT_NE(tp::err(b).find("hallsim: "), std::string::npos) << bad.back();
+    }
+}
+
+TEST_F(Main, TakenPortMovesToTheNextAndSubscribesFromIt)
+{
+    start_x();
+    int held = hold_port(7879);
+    ASSERT_GE(held, 0) << "port 7879 is busy outside the test's lock";
+    start_fed();
+    EXPECT_TRUE(tp::wait_for_output(sim, "sock: ", 5000));
+    int port = port_printed(sim);
+    EXPECT_EQ(port, sim_port) << "the printed port is the one frames must go to";
+    EXPECT_GT(port, 7879);
+    EXPECT_LE(port, 8999);
+    close(held);
+
+    /* It renews the subscription every 250 loop turns. */
+    bool got = false;
+    unsigned short from = 0;
+    auto again = testing_udp::receive(producer, 30000, &got, &from);
+    EXPECT_TRUE(got) << "no renewal";
+    EXPECT_EQ(from, sim_port);
+}
+
+TEST_F(Main, FramesFromTheProducerAreDrawnAndEscapeQuits)
+{
+    start_x();
+    start_fed();
+    /* Nothing received yet: every wall and ceiling patch at 0.2. */
+    EXPECT_TRUE(screen_becomes([](const image &im) {
+        return sim_support::count_grey(im, 51) > 20000;
+    }));
+    send_frame(255);
+    EXPECT_TRUE(screen_becomes([](const image &im) {
+        return sim_support::count_grey(im, 51) < 100;
+    })) << "a full frame lights every patch";
+    send_frame(0);
+    EXPECT_TRUE(screen_becomes([](const image &im) {
+        return sim_support::count_grey(im, 51) > 20000;
+    })) << "and a dark one darkens them again";
+    /* A datagram longer than a frame counts by its first 60 bytes. */
+    send_frame(255, 100);
+    EXPECT_TRUE(screen_becomes([](const image &im) {
+        return sim_support::count_grey(im, 51) < 100;
+    }));
+
+    press_escape();
+    ASSERT_TRUE(tp::wait_for(sim, 10000));
+    EXPECT_EQ(tp::exit_code(sim), 0);
+    EXPECT_EQ(count_lines(tp::out(sim), FPS_LINE), 1) << tp::out(sim);
+}
+
+TEST_F(Main, ShortDatagramEndsTheProgramWithMinusOne)
+{
+    start_x();
+    start_fed();
+    ASSERT_TRUE(tp::wait_for_output(sim, "sock: ", 5000));
+    send_frame(255, 59);
+    ASSERT_TRUE(tp::wait_for(sim, 10000));
+    EXPECT_EQ(tp::exit_code(sim), 255);
+    EXPECT_NE(tp::err(sim).find("Small packet of size: 59\n"), std::string::npos);
+    EXPECT_EQ(tp::out(sim).find("fps."), std::string::npos);
+}
+
+TEST_F(Main, MissingCeilingTextureEndsWithStatusOneAfterTheOthersLoaded)
+{
+    start_x();
+    dir = sim_support::texture_dir({"ceiling.bmp"});
+    sim = tp::start({HALLSIM}, -1, dir.c_str());
+    ASSERT_TRUE(tp::wait_for(sim, 20000));
+    EXPECT_EQ(tp::exit_code(sim), 1);
+    std::string err = tp::err(sim);
+    EXPECT_EQ(err.rfind("Unable to load ceiling.bmp: ", 0), 0u) << err;
+    EXPECT_EQ(count_lines(err, std::regex("Unable to load .*")), 1) << err;
+    EXPECT_EQ(tp::out(sim).find("sock:"), std::string::npos);
+}
+
+TEST_F(Main, ScreenTooSmallForTheModeIsReported)
+{
+    start_x("320x240x24");
+    dir = sim_support::texture_dir();
+    sim = tp::start({HALLSIM}, -1, dir.c_str());
+    ASSERT_TRUE(tp::wait_for(sim, 20000));
+    EXPECT_EQ(tp::exit_code(sim), 255);
+    EXPECT_EQ(tp::err(sim).rfind("Unable to create OpenGL screen: ", 0), 0u) << tp::err(sim);
+}
+
+TEST_F(Main, WindowOptionOpensSixFortyByFourEightyAtTheTopLeft)
+{
+    start_x("800x600x24");
+    start_fed({"--window"});
+    image im;
+    bool drawn = screen_becomes(
+        [&](const image &shot) {
+            im = shot;
+            return sim_support::count_grey(shot, 51) > 20000;
+        },
+        10000);
+    ASSERT_TRUE(drawn);
+    im = sim_support::screenshot(800, 600);
+    long outside = 0, inside = 0;
+    for (int y = 0; y < 600; y++)
+        for (int x = 0; x < 800; x++) {
+            sim_support::rgb c = im.at(x, 599 - y); /* y counted from the top */
+            bool lit = c.r + c.g + c.b > 0;
+            if (x < 640 && y < 480)
+                inside += lit;
+            else
+                outside += lit;
+        }
+    EXPECT_GT(inside, 200000);
+    EXPECT_EQ(outside, 0);
+    press_escape();
+    ASSERT_TRUE(tp::wait_for(sim, 10000));
+    EXPECT_EQ(tp::exit_code(sim), 0);
+}
+
+/* Without an X display SDL either finds no video driver or one without
+ * OpenGL; either way a clear message and -1. */
+TEST_F(Main, NoDisplayIsReported)
+{
+    unsetenv("DISPLAY");
+    dir = sim_support::texture_dir();
+    sim = tp::start({HALLSIM}, -1, dir.c_str());
+    ASSERT_TRUE(tp::wait_for(sim, 20000));
+    EXPECT_EQ(tp::exit_code(sim), 255);
+    std::string err = tp::err(sim);
+    EXPECT_TRUE(err.rfind("Unable to init SDL: ", 0) == 0 ||
+                err.rfind("Unable to create OpenGL screen: ", 0) == 0)
+        << err;
+}
+
+/* The back-end linked straight into a producer: the test feed draws into
+ * the simulator with no network in between. */
+TEST_F(Main, TestFeedLinkedWithTheBackEndDrawsItsFrames)
+{
+    start_x();
+    dir = sim_support::texture_dir();
+    sim = tp::start({std::string(HALL_BINARY_DIR) + "/bin/testfeed_sim", "--rate", "50",
+                     "--frames", "150", "all"},
+                    -1, dir.c_str());
+    EXPECT_TRUE(screen_becomes([](const image &im) {
+        return sim_support::count_grey(im, 255) > 50000 && sim_support::count_grey(im, 51) < 100;
+    })) << tp::err(sim);
+    ASSERT_TRUE(tp::wait_for(sim, 20000));
+    EXPECT_EQ(tp::exit_code(sim), 0) << tp::err(sim);
+    EXPECT_EQ(count_lines(tp::out(sim), FPS_LINE), 1) << tp::out(sim);
+}
+
+} // namespace
