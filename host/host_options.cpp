@@ -41,8 +41,13 @@ namespace {
 
 int fail(char *err, size_t err_len, const char *fmt, const char *what)
 {
-    if (err && err_len)
+    if (err && err_len) {
         snprintf(err, err_len, fmt, what);
+        /* the reason quotes the user's text: keep it on one line */
+        for (char *c = err; *c; c++)
+            if ((unsigned char)*c < 0x20)
+                *c = '?';
+    }
     return -1;
 }
 

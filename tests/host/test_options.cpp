@@ -112,7 +112,7 @@ TEST(HostOptions, NumbersAreReadWholeAndInRange)
          {std::vector<std::string>{"--port", "0"}, {"--port", "65536"}, {"--port", "12x"},
           {"--port", ""}, {"--port"}, {"--rate", "0"}, {"--rate", "nan"}, {"--rate", "inf"},
           {"--rate", "1e9"}, {"--rate", "-5"}, {"--frames", "0"}, {"--frames", "-1"},
-          {"--frames", "99999999999999999999"}}) {
+          {"--frames", "99999999999999999999"}, {"--port", "1\n2"}}) {
         auto p = parse(bad);
         EXPECT_EQ(p.rc, -1) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
         EXPECT_NE(p.err, "");

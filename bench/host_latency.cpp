@@ -1,0 +1,171 @@
+/* host_latency.cpp -- audio-to-light latency of glimhost's player loop:
+ * a source of single-sample clicks in silence is played (silently, or
+ * through the sound server with --sound), a minimal plug-in lights
+ * channel 0 when its spectrum is not flat zero, and a subscriber on
+ * 127.0.0.1 times each lit frame against the moment its click entered
+ * the playback stream. Prints median and worst over 50 clicks. */
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "host/audio_out.h"
+#include "host/audio_source.h"
+#include "host/player.h"
+#include "netserver/hall.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const int RATE = 44100;
+const int CLICKS = 50;
+const long FIRST_CLICK = RATE / 2;
+const long SPACING = RATE / 5;           /* 0.2 s apart */
+
+long source_pos = 0;
+int lights[60];
+
+/* Click i sits at a different place in its 512-frame block each time. */
+long click_at(int i)
+{
+    return FIRST_CLICK + i * SPACING + (i * 197) % 512;
+}
+
+int click_read(int16_t *stereo, int frames)
+{
+    memset(stereo, 0, sizeof(int16_t) * 2 * frames);
+    for (int i = 0; i < CLICKS + 5; i++) {
+        long p = click_at(i) - source_pos;
+        if (p >= 0 && p < frames)
+            stereo[2 * p] = stereo[2 * p + 1] = 32767;
+    }
+    source_pos += frames;
+    return frames;
+}
+
+/* An impulse gives every bin about 128; silence gives 0. */
+void bench_render_freq(int16_t freq[2][256])
+{
+    int peak = 0;
+    for (int i = 0; i < 256; i++)
+        peak = std::max(peak, (int)freq[0][i]);
+    lights[0] = peak > 50 ? 255 : 0;
+    renderFrame(lights);
+}
+
+VisPlugin bench_vp;
+
+void *render_main(void *)
+{
+    player_run();
+    return nullptr;
+}
+
+int64_t now_ns(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+}
+
+int open_subscriber(void)
+{
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, (sockaddr *)&a, sizeof a);
+    a.sin_port = htons(server_port);
+    sendto(s, "A", 1, 0, (sockaddr *)&a, sizeof a);
+    return s;
+}
+
+/* A port that was free a moment ago. */
+uint16_t free_port(void)
+{
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, (sockaddr *)&a, sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, (sockaddr *)&a, &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    bool sound = argc > 1 && strcmp(argv[1], "--sound") == 0;
+    if (argc > 1 && !sound) {
+        printf("usage: host_latency [--sound]\n");
+        return strcmp(argv[1], "--help") == 0 ? 0 : 2;
+    }
+    server_port = free_port();
+    if (init_lights() != 0) {
+        printf("host_latency: cannot start the light server\n");
+        return 0;
+    }
+    audio_source src;
+    memset(&src, 0, sizeof src);
+    snprintf(src.name, sizeof src.name, "clicks");
+    src.rate = RATE;
+    src.read = click_read;
+    bench_vp.num_freq_chs_wanted = 1;
+    bench_vp.render_freq = bench_render_freq;
+    out_open(RATE, sound ? 0 : 1);
+    int sub = open_subscriber();
+    if (player_prepare(&src, &bench_vp, 0, 0) != 0) {
+        printf("host_latency: cannot plan the FFT\n");
+        return 0;
+    }
+    pthread_t thread;
+    pthread_create(&thread, nullptr, render_main, nullptr);
+
+    std::vector<double> latency_ms;
+    unsigned char frame[60], last = 0;
+    pollfd p{sub, POLLIN, 0};
+    while ((int)latency_ms.size() < CLICKS && poll(&p, 1, 2000) > 0) {
+        ssize_t n = recv(sub, frame, sizeof frame, 0);
+        int64_t arrived = now_ns();
+        if (n != 60)
+            continue;
+        if (frame[0] == 255 && last == 0) {
+            int64_t entered = out_entry_time(click_at((int)latency_ms.size()));
+            if (entered >= 0)
+                latency_ms.push_back((arrived - entered) / 1e6);
+        }
+        last = frame[0];
+    }
+    double ahead_ms = 1000.0 * out_ahead() / RATE;
+    bool audible = out_audible();
+    player_stop();
+    pthread_join(thread, nullptr);
+    out_close(0);
+    deinit_lights();
+
+    if (latency_ms.size() < (size_t)CLICKS) {
+        printf("host_latency: only %zu of %d clicks seen\n", latency_ms.size(), CLICKS);
+        return 0;
+    }
+    std::sort(latency_ms.begin(), latency_ms.end());
+    double median = (latency_ms[CLICKS / 2 - 1] + latency_ms[CLICKS / 2]) / 2;
+    double period = 1000.0 * 512 / RATE;
+    printf("host_latency: %s output, %d clicks: median %.2f ms, worst %.2f ms\n",
+           audible ? "sound" : "silent", CLICKS, median, latency_ms.back());
+    printf("host_latency: output buffering %.1f ms, callback period %.1f ms; "
+           "worst beyond buffering: %.2f ms (%.2f periods)\n",
+           ahead_ms, period, latency_ms.back() - ahead_ms, (latency_ms.back() - ahead_ms) / period);
+    return 0;
+}

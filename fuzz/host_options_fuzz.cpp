@@ -1,0 +1,50 @@
+/* host_options_fuzz.cpp -- glimhost's command-line parser on arbitrary
+ * argument lists: the input is split at NUL bytes into argv[1..]. Also
+ * feeds the whole input to the --pattern splitter. */
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "host/host_options.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    std::string text(reinterpret_cast<const char *>(data), size);
+    std::vector<std::string> args{"glimhost"};
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size() && args.size() < 64; i++) {
+        if (i == text.size() || text[i] == '\0') {
+            args.push_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    host_options o;
+    char err[256];
+    if (host_parse_options((int)args.size(), argv.data(), &o, err, sizeof err) == 0) {
+        /* what the parser handed back must be usable as it claims */
+        if (o.has_pattern && strlen(o.pattern_name) > HOST_PATTERN_NAME_MAX)
+            __builtin_trap();
+        if (o.file)
+            (void)strlen(o.file);
+        if (o.pattern_options)
+            (void)strlen(o.pattern_options);
+        if (o.port != -1 && (o.port < 1 || o.port > 65535))
+            __builtin_trap();
+    } else if (memchr(err, '\n', strnlen(err, sizeof err))) {
+        __builtin_trap();  /* reasons are one line */
+    }
+
+    char name[HOST_PATTERN_NAME_MAX + 1];
+    const char *options;
+    std::string whole(text.c_str());
+    if (host_split_pattern(whole.c_str(), name, &options) == 0 && options)
+        (void)strlen(options);
+    return 0;
+}
