@@ -105,17 +105,24 @@ int main()
     double wall = now_ms() - wall0, cpu = cpu_ms() - cpu0;
     dup2(saved_stdout, 1);
 
-    double worst = 0;
+    double worst = 0, total_late = 0;
+    int worst_frame = 0, over_10 = 0;
     for (int k = 0; k < started; k++) {
         double late = starts[k] - (starts[0] + k * (double)PONG_FRAME_MS);
-        if (late > worst)
+        total_late += late;
+        over_10 += late > 10.0;
+        if (late > worst) {
             worst = late;
+            worst_frame = k;
+        }
     }
     double period = (starts[started - 1] - starts[0]) / (started - 1);
     printf("pong frame clock, %d frames (%s video)\n", started,
            getenv("DISPLAY") ? "X11" : "dummy");
     printf("  mean period:     %.3f ms (target 33.0 +- 0.1)\n", period);
-    printf("  worst lateness:  %.2f ms (target under 11)\n", worst);
+    printf("  worst lateness:  %.2f ms at frame %d (target under 11)\n", worst, worst_frame);
+    printf("  mean lateness:   %.2f ms; %d frames more than 10 ms late\n",
+           total_late / started, over_10);
     printf("  CPU share:       %.2f %% of one core\n", 100.0 * cpu / wall);
     close(subscriber);
     return 0;

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -160,6 +161,33 @@ TEST_F(PongGame, FullTravelDatagramsMovePaddlesToTheEdges)
     EXPECT_TRUE(frame_where(5, [](auto &f) { return box_reads(f, 0, {204, 0, 0, 0, 0, 0}); }));
     send_value(8001, 32767); /* paddle 2 to column 59: columns 53..59 */
     EXPECT_TRUE(frame_where(5, [](auto &f) { return box_reads(f, 9, {0, 0, 0, 0, 0, 178}); }));
+}
+
+/* Red level 0..255 of a pixel of the X screen (the window, unmanaged,
+ * sits at the top left), or -1. */
+int screen_level(const std::string &display, int x, int y)
+{
+    std::string cmd = "xwd -root -silent -display " + display +
+                      " | convert xwd:- -format '%[fx:int(255*p{" + std::to_string(x) + "," +
+                      std::to_string(y) + "}.r+0.5)]' info:";
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return -1;
+    int level = -1;
+    if (fscanf(p, "%d", &level) != 1)
+        level = -1;
+    pclose(p);
+    return level;
+}
+
+TEST_F(PongGame, WindowShowsThePaddleInWhite)
+{
+    start_and_subscribe();
+    send_value(8000, 32767); /* paddle 1: columns 0..7 of rows 0..10 */
+    ASSERT_TRUE(frame_where(5, [](auto &f) { return box_reads(f, 0, {204, 0, 0, 0, 0, 0}); }));
+    /* paddle rows are redrawn every frame, flashing leaves the window be */
+    EXPECT_EQ(screen_level(x.display, 3, 5), 255);
+    EXPECT_EQ(screen_level(x.display, 20, 5), 0);
 }
 
 TEST_F(PongGame, ShortPaddleDatagramIsIgnored)
