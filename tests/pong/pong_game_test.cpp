@@ -3,9 +3,16 @@
  * tests use SDL's dummy video driver (an 8-bit software surface). */
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <math.h>
+#include <netinet/in.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -415,4 +422,118 @@ TEST_F(PongWindow, ShowsThePictureAndKeepsItWhileFlashing)
     for (int i = 0; i < PONG_HEIGHT; i++)
         for (int j = 0; j < PONG_WIDTH; j++)
             ASSERT_EQ(pixel(i, j), before[i * PONG_WIDTH + j]) << i << "," << j;
+}
+
+namespace {
+
+/* A bound UDP socket on a free port of 127.0.0.1 and its address. */
+int paddle_socket(sockaddr_in *addr)
+{
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    memset(addr, 0, sizeof *addr);
+    addr->sin_family = AF_INET;
+    addr->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, (sockaddr *)addr, sizeof *addr);
+    socklen_t len = sizeof *addr;
+    getsockname(s, (sockaddr *)addr, &len);
+    return s;
+}
+
+void send_value(const sockaddr_in &to, int32_t v)
+{
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    unsigned char d[5];
+    memcpy(d, &v, 4);
+    d[4] = 0;
+    sendto(s, d, sizeof d, 0, (const sockaddr *)&to, sizeof to);
+    close(s);
+}
+
+void quiet_alarm(int) {}
+
+} // namespace
+
+class PongClock : public testing::Test {
+protected:
+    int s1 = -1, s2 = -1;
+    sockaddr_in a1, a2;
+    void SetUp() override
+    {
+        ASSERT_EQ(SDL_Init(SDL_INIT_TIMER), 0);
+        s1 = paddle_socket(&a1);
+        s2 = paddle_socket(&a2);
+        srand(3);
+        reset_game();
+    }
+    void TearDown() override
+    {
+        close(s1);
+        close(s2);
+        SDL_Quit();
+    }
+};
+
+TEST_F(PongClock, DatagramsWaitingAreTakenAndStampedWithTheFrame)
+{
+    send_value(a1, 0);
+    send_value(a1, 4000);
+    send_value(a1, 32767);
+    send_value(a2, -32768);
+    testing::internal::CaptureStdout();
+    frame_loop(s1, s2, 3);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(frames, 3u);
+    EXPECT_EQ(pdl_pos_1, 1);
+    EXPECT_EQ(last_pdl1_pos, 27); /* the one before the latest */
+    EXPECT_EQ(last_pdl1_frame, 0u); /* all taken in frame 0's wait */
+    EXPECT_EQ(pdl_pos_2, 0);
+    EXPECT_EQ(last_pdl2_frame, 0u);
+}
+
+TEST_F(PongClock, ShortDatagramsDoNotMoveThePaddles)
+{
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sendto(s, "\xff\x7f", 2, 0, (sockaddr *)&a1, sizeof a1);
+    sendto(s, "", 0, 0, (sockaddr *)&a2, sizeof a2);
+    close(s);
+    testing::internal::CaptureStdout();
+    frame_loop(s1, s2, 2);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(pdl_pos_1, 30);
+    EXPECT_EQ(pdl_pos_2, 30);
+}
+
+/* A select interrupted by a signal leaves its sets as they went in (both
+ * sockets marked); reading them then would block the frame clock until a
+ * datagram came. The loop must go on without one. */
+TEST_F(PongClock, InterruptedWaitDoesNotReadTheSockets)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        struct sigaction sa;
+        memset(&sa, 0, sizeof sa);
+        sa.sa_handler = quiet_alarm;
+        /* select fails with EINTR even so; a read would be restarted */
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGALRM, &sa, nullptr);
+        itimerval every{{0, 3000}, {0, 3000}};
+        setitimer(ITIMER_REAL, &every, nullptr);
+        if (!freopen("/dev/null", "w", stdout))
+            _exit(3);
+        frame_loop(s1, s2, 10);
+        _exit(pdl_pos_1 == 30 && pdl_pos_2 == 30 ? 0 : 2);
+    }
+    int status = -1;
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; i++) {
+        ended = waitpid(child, &status, WNOHANG) == child;
+        if (!ended)
+            usleep(10000);
+    }
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    ASSERT_TRUE(ended) << "the frame loop blocked in a read";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
