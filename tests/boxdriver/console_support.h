@@ -136,6 +136,22 @@ protected:
     {
         ASSERT_EQ(write(keyboard.master, &c, 1), 1);
     }
+    /* The 60 data bytes of the next whole frame on the line, after
+     * passing over the rest of any frame under way: a frame starts with
+     * the only 0x84 byte (data bytes are below 0x80). */
+    std::vector<unsigned char> next_whole_frame(int timeout_ms = 10000)
+    {
+        long deadline = now_ms() + timeout_ms;
+        while (now_ms() < deadline) {
+            auto b = read_bytes(line.master, 1, (int)(deadline - now_ms()));
+            if (b.size() == 1 && b[0] == 0x84) {
+                auto rest = read_bytes(line.master, 89, (int)(deadline - now_ms()));
+                rest.insert(rest.begin(), 0x84);
+                return frame_data(rest);
+            }
+        }
+        return {};
+    }
     /* The 60 data bytes of the next frame on the line. */
     std::vector<unsigned char> next_frame(int timeout_ms = 10000)
     {
