@@ -10,11 +10,14 @@
 #include <math.h>
 #include <stdio.h>
 
+#include <atomic>
+
 namespace {
 
 pa_simple *stream = nullptr;   /* the sound stream, none when silent */
 int out_rate = 44100;
 int64_t written = 0;           /* frames handed to the output so far */
+std::atomic<int64_t> last_latency{0};  /* frames, at the last position reading */
 
 /* Silent clock: position = base_frames + elapsed since base_ns. */
 int64_t base_ns = 0;
@@ -121,7 +124,9 @@ int64_t out_position(int64_t now_ns)
         go_silent(written, now_ns);
         return written;
     }
-    int64_t pos = written - (int64_t)((double)latency * out_rate / 1e6);
+    int64_t buffered = (int64_t)((double)latency * out_rate / 1e6);
+    last_latency.store(buffered);
+    int64_t pos = written - buffered;
     return pos < 0 ? 0 : pos;
 }
 
@@ -133,6 +138,11 @@ int64_t out_entry_time(int64_t position)
     if (position < 0 || entry_block[b % ENTRY_SLOTS] != b)
         return -1;
     return entry_ns[b % ENTRY_SLOTS];
+}
+
+int64_t out_buffered_frames(void)
+{
+    return stream ? last_latency.load() : 0;
 }
 
 int out_audible(void)

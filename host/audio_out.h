@@ -34,6 +34,10 @@ int64_t out_position(int64_t now_ns);
  * playback stream, for latency measurements; -1 when no longer known. */
 int64_t out_entry_time(int64_t position);
 
+/* The stream's own latency (buffer and device) at the last position
+ * reading, in frames; 0 when silent. Safe from any thread. */
+int64_t out_buffered_frames(void);
+
 /* 1 while the sound stream plays, 0 when silent. */
 int out_audible(void);
 

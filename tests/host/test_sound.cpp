@@ -1,0 +1,182 @@
+/* test_sound.cpp -- glimhost with a real sound server: a private
+ * PulseAudio daemon with a null sink (nothing reaches a loudspeaker).
+ * One glimhost plays a tone file into it; the analysis follows the
+ * stream's own clock; another glimhost captures the sink's monitor and
+ * finds the same tone. Skipped when the pulseaudio program is missing. */
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "host/host_run.h"
+#include "support/udp.h"
+#include "support/xvfb.h"
+
+using host_run::count;
+using host_run::run;
+
+namespace {
+
+const std::string probe = PROBE_DIR "/libprobe.so";
+
+/* Can a client connect to the server's socket yet? */
+bool server_answers(const std::string &path)
+{
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    bool ok = connect(s, (sockaddr *)&a, sizeof a) == 0;
+    close(s);
+    return ok;
+}
+
+double now_s(void)
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+struct Peak {
+    int peak = -1, value = 0;
+};
+
+/* Peak of the n-th "probe: freq" line from the end (1 = last). */
+Peak peak_from_end(const std::string &out, int n)
+{
+    Peak p;
+    size_t at = std::string::npos;
+    for (int i = 0; i < n; i++) {
+        at = out.rfind("probe: freq ", at == std::string::npos ? at : at - 1);
+        if (at == std::string::npos)
+            return p;
+    }
+    long k;
+    sscanf(out.c_str() + at, "probe: freq %ld peak %d value %d", &k, &p.peak, &p.value);
+    return p;
+}
+
+class WithSoundServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (system("command -v pulseaudio >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "pulseaudio is not installed";
+        char dir[] = "/tmp/glimhost_paXXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        tmp = dir;
+        socket_path = tmp + "/native";
+        server = fork();
+        if (server == 0) {
+            setenv("HOME", tmp.c_str(), 1);
+            setenv("PULSE_RUNTIME_PATH", (tmp + "/run").c_str(), 1);
+            setenv("PULSE_STATE_PATH", (tmp + "/state").c_str(), 1);
+            unsetenv("DISPLAY");
+            std::string proto = "module-native-protocol-unix auth-anonymous=1 socket=" + socket_path;
+            freopen("/dev/null", "w", stdout);
+            freopen("/dev/null", "w", stderr);
+            execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                   "--use-pid-file=no", "--system=no", "-F", "/dev/null",
+                   ("--load=" + proto).c_str(), "--load=module-null-sink sink_name=hallsink",
+                   (char *)nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 1000 && !server_answers(socket_path); i++)
+            usleep(10000);
+        ASSERT_TRUE(server_answers(socket_path)) << "pulseaudio did not come up";
+        setenv("PULSE_SERVER", ("unix:" + socket_path).c_str(), 1);
+        xvfb = testing_xvfb::start();
+        ASSERT_FALSE(xvfb.display.empty()) << "Xvfb did not start";
+
+        /* five seconds of a tone at bin 12 of a 512-point window */
+        std::vector<int16_t> s;
+        for (long n = 0; n < 5 * 44100; n++) {
+            int16_t v = host_run::tone(12, 12000, n);
+            s.push_back(v);
+            s.push_back(v);
+        }
+        tone = tmp + "/tone.wav";
+        host_run::write_wav(tone, 44100, 2, s);
+    }
+    void TearDown() override
+    {
+        testing_xvfb::stop(xvfb);
+        if (server > 0) {
+            kill(server, SIGTERM);
+            waitpid(server, nullptr, 0);
+        }
+        if (!tmp.empty()) {
+            std::string cmd = "rm -rf '" + tmp + "'";
+            (void)!system(cmd.c_str());
+        }
+    }
+    std::vector<std::string> probe_args()
+    {
+        return {"--plugin", probe, "--port", std::to_string(testing_udp::free_port())};
+    }
+    pid_t server = -1;
+    testing_xvfb::Server xvfb;
+    std::string tmp, socket_path, tone;
+};
+
+TEST_F(WithSoundServer, PlaysAFileInStepWithTheStream)
+{
+    auto args = probe_args();
+    args.insert(args.end(), {"--frames", "86", tone});
+    double start = now_s();
+    auto r = run(args);
+    double took = now_s() - start;
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.find("silently"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("silently"), std::string::npos) << r.out;
+    /* 86 callbacks of 512 frames are a second of sound: not faster */
+    EXPECT_GT(took, 0.9);
+    Peak p = peak_from_end(r.out, 1);
+    EXPECT_EQ(p.peak, 11);
+    EXPECT_NEAR(p.value, 12000, 120);
+    EXPECT_EQ(count(r.out, "probe: cleanup\n"), 1);
+}
+
+TEST_F(WithSoundServer, CaptureHearsWhatIsPlaying)
+{
+    auto play_args = probe_args();
+    play_args.insert(play_args.begin(), GLIMHOST);
+    play_args.push_back(tone);
+    auto player = testing_process::start(play_args);
+    for (int i = 0; i < 300 && count(testing_process::out(player), "probe: freq") < 20; i++)
+        usleep(10000);
+
+    for (const char *source : {"", "hallsink.monitor"}) {
+        auto args = probe_args();
+        args.push_back("--capture");
+        if (*source)
+            args.push_back(source);
+        args.insert(args.end(), {"--frames", "30"});
+        auto r = run(args);
+        EXPECT_EQ(r.code, 0) << r.err;
+        Peak p = peak_from_end(r.out, 1);
+        EXPECT_EQ(p.peak, 11) << source << "\n" << r.out;
+        EXPECT_NEAR(p.value, 12000, 360) << source;
+    }
+    testing_process::stop(player);
+}
+
+TEST_F(WithSoundServer, UnknownCaptureSourceFailsCleanly)
+{
+    auto args = probe_args();
+    args.insert(args.end(), {"--capture", "no_such_source", "--frames", "5"});
+    auto r = run(args);
+    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(host_run::lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("no_such_source"), std::string::npos) << r.err;
+}
+
+} // namespace
