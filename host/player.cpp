@@ -59,11 +59,12 @@ void sleep_until(int64_t when)
     }
 }
 
-/* Take up to one chunk from the source into the ring (and the output
- * unless `to_output` is false). Frames read, 0 at the end, -1 on error. */
-int pull_chunk(bool to_output, int64_t now)
+/* Take up to `frames` (at most one chunk) from the source into the ring
+ * (and the output unless `to_output` is false). Frames read, 0 at the
+ * end, -1 on error. */
+int pull_chunk(bool to_output, int64_t now, int frames = SOURCE_CHUNK)
 {
-    int n = src.read(chunk, SOURCE_CHUNK);
+    int n = src.read(chunk, frames);
     if (n <= 0)
         return n;
     for (int i = 0; i < n; i++) {
@@ -110,16 +111,24 @@ bool limit_reached(void)
     return frame_limit > 0 && callbacks.load() >= frame_limit;
 }
 
-/* A live source paces the loop itself: every chunk read is what is
- * being heard right now. */
+/* A live source paces the loop itself: what was just read is what is
+ * being heard now. One callback per 512 frames, or per rate / HZ frames
+ * with --rate (each still analysing the newest 512). */
 enum player_end run_live(void)
 {
+    long step = natural_rate ? 512 : (long)(src.rate / callback_rate + 0.5);
+    if (step < 1)
+        step = 1;
     while (!stop_requested.load()) {
-        int n = pull_chunk(false, 0);
-        if (n < 0)
-            return PLAYER_ERROR;
-        if (n == 0)
-            return PLAYER_END_OF_SOURCE;
+        for (long got = 0; got < step;) {
+            long want = step - got < SOURCE_CHUNK ? step - got : SOURCE_CHUNK;
+            int n = pull_chunk(false, 0, (int)want);
+            if (n < 0)
+                return PLAYER_ERROR;
+            if (n == 0)
+                return PLAYER_END_OF_SOURCE;
+            got += n;
+        }
         callback(pulled);
         if (limit_reached())
             return PLAYER_FRAMES_DONE;

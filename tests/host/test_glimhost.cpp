@@ -409,6 +409,25 @@ TEST_F(Glimhost, FileAtItsOwnRateMixesToMonoAndEndsOnTime)
     EXPECT_EQ(count(r.out, "probe: cleanup\n"), 1);
 }
 
+TEST_F(Glimhost, MonoFileIsHeardOnBothChannels)
+{
+    std::vector<int16_t> s;
+    for (long n = 0; n < 8000; n++)
+        s.push_back(host_run::tone(5, 8000, n));
+    std::string path = tmp + "/mono.wav";
+    host_run::write_wav(path, 16000, 1, s);
+    auto args = probe_args();
+    args.insert(args.end(), {"--rate", "400", "--frames", "40", path});
+    auto r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    auto cb = callbacks(r.out);
+    ASSERT_EQ(cb.size(), 40u);
+    for (size_t i = 20; i < cb.size(); i++) {
+        EXPECT_EQ(cb[i].peak, 4);
+        EXPECT_NEAR(cb[i].value, 8000, 80);
+    }
+}
+
 TEST_F(Glimhost, NoSoundServerPlaysSilently)
 {
     port = testing_udp::free_port();

@@ -166,6 +166,13 @@ TEST_F(WithSoundServer, CaptureHearsWhatIsPlaying)
         EXPECT_EQ(p.peak, 11) << source << "\n" << r.out;
         EXPECT_NEAR(p.value, 12000, 360) << source;
     }
+    /* --rate sets the pace of a live source too */
+    auto args = probe_args();
+    args.insert(args.end(), {"--capture", "--rate", "300", "--frames", "60"});
+    auto r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("300.0 callbacks a second"), std::string::npos) << r.out;
+    EXPECT_EQ(peak_from_end(r.out, 1).peak, 11);
     testing_process::stop(player);
 }
 
