@@ -95,6 +95,14 @@ TEST_F(Plugin, RecordAsThePlayerSeesIt)
     EXPECT_EQ(vp->render_pcm, nullptr);
     EXPECT_NE(vp->render_freq, nullptr);
     EXPECT_EQ(glim.sym<VisPlugin *>("glim_vp"), vp);
+    /* the built-in server and its contract are there for a player, on
+     * the plug-in's port */
+    EXPECT_EQ(*load_glim().server_port, 7878);
+    for (const char *f : {"init_lights", "deinit_lights", "renderFrame", "light_state"})
+        EXPECT_NE(glim.sym<void *>(f), nullptr) << f;
+    /* the core's own functions stay private */
+    for (const char *f : {"glim_init", "glim_render_freq", "draw_func", "glim_analyze_freq"})
+        EXPECT_EQ(glim.sym<void *>(f), nullptr) << f;
 }
 
 TEST_F(Plugin, FixedPatternHookRejectsIncompleteRecords)
