@@ -22,6 +22,7 @@ struct Child {
     pid_t pid = -1;
     std::string out_path, err_path;
     int status = -1;      /* wait status once reaped */
+    bool reaped = false;  /* wait_for saw it end */
 };
 
 inline std::string read_file(const std::string &path)
@@ -67,8 +68,10 @@ inline bool wait_for(Child &c, int timeout_ms)
 {
     for (int waited = 0; waited <= timeout_ms; waited += 10) {
         pid_t r = waitpid(c.pid, &c.status, WNOHANG);
-        if (r == c.pid)
+        if (r == c.pid) {
+            c.reaped = true;
             return true;
+        }
         usleep(10000);
     }
     return false;
@@ -77,7 +80,7 @@ inline bool wait_for(Child &c, int timeout_ms)
 /* Send a signal and reap it (SIGKILL after 2 s if it lingers). */
 inline void stop(Child &c, int sig = SIGTERM)
 {
-    if (c.pid <= 0)
+    if (c.pid <= 0 || c.reaped)
         return;
     kill(c.pid, sig);
     if (!wait_for(c, 2000)) {
