@@ -125,8 +125,11 @@ gboolean on_signal(gpointer)
 gboolean on_status(gpointer)
 {
     long now = player_callbacks();
-    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s   ", source.name,
-            out_audible() ? "sound" : "silent", now - last_callbacks, pattern_label);
+    const char *current = plugin_current_pattern();
+    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s   ", source.name,
+            out_audible() ? "sound" : "silent", now - last_callbacks,
+            current && enabled && !opts.has_pattern ? "pattern " : "",
+            current && enabled && !opts.has_pattern ? current : pattern_label);
     last_callbacks = now;
     return G_SOURCE_CONTINUE;
 }
@@ -192,6 +195,9 @@ int main(int argc, char **argv)
     } else {
         snprintf(pattern_label, sizeof pattern_label, "random patterns");
     }
+    status_line = isatty(2);
+    if (status_line && !opts.has_pattern)
+        plugin_watch_patterns();
 
     /* The plug-in's preview runs under the GDK thread lock. */
 #if !GLIB_CHECK_VERSION(2, 32, 0)
@@ -226,7 +232,6 @@ int main(int argc, char **argv)
     g_unix_signal_add(SIGINT, on_signal, nullptr);
     g_unix_signal_add(SIGTERM, on_signal, nullptr);
     g_unix_signal_add(SIGHUP, on_signal, nullptr);
-    status_line = isatty(2);
     if (status_line)
         g_timeout_add(1000, on_status, nullptr);
 

@@ -10,6 +10,10 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
+#include <utility>
+
 #include "xmms/src/pattern.h"
 
 const char *const plugin_known_patterns[] = {
@@ -24,6 +28,27 @@ namespace {
 void *handle = nullptr;            /* the loaded library */
 char library_path[PATH_MAX];       /* as it was opened */
 pattern_info fixed_pattern;        /* handed to the plug-in; must outlive it */
+
+/* Pattern table watching, for the status line. */
+const int WATCH_ROWS = 32;
+typedef int (*init_fn)(char *);
+init_fn watched_init[WATCH_ROWS];                /* the table's own init of each row */
+char watched_name[WATCH_ROWS][64];               /* "rise" for rise_init */
+std::atomic<int> current_row{-1};                /* last row whose init accepted */
+
+template <int Row> int watch_init(char *param)
+{
+    int r = watched_init[Row](param);
+    if (r == 0)
+        current_row.store(Row);
+    return r;
+}
+
+template <int... Rows> constexpr auto make_watchers(std::integer_sequence<int, Rows...>)
+{
+    return std::array<init_fn, sizeof...(Rows)>{watch_init<Rows>...};
+}
+const auto watchers = make_watchers(std::make_integer_sequence<int, WATCH_ROWS>{});
 
 typedef VisPlugin *(*get_info_fn)(void);
 typedef int (*set_fixed_fn)(const pattern_info *info, const char *options);
@@ -123,6 +148,38 @@ int plugin_set_pattern(const char *name, const char *options, char *err, size_t 
         return -1;
     }
     return 0;
+}
+
+int plugin_watch_patterns(void)
+{
+    pattern_info *table = (pattern_info *)dlsym(handle, "patterns");
+    if (!table)
+        return -1;
+    int rows = 0;
+    for (; rows < WATCH_ROWS && table[rows].init; rows++) {
+        watched_init[rows] = table[rows].init;
+        Dl_info where;
+        if (dladdr((void *)table[rows].init, &where) && where.dli_sname) {
+            snprintf(watched_name[rows], sizeof watched_name[rows], "%s", where.dli_sname);
+            size_t n = strlen(watched_name[rows]);
+            if (n > 5 && strcmp(watched_name[rows] + n - 5, "_init") == 0)
+                watched_name[rows][n - 5] = '\0';
+        } else {
+            snprintf(watched_name[rows], sizeof watched_name[rows], "row %d", rows);
+        }
+    }
+    /* A longer table is left as it is rather than half watched. */
+    if (rows == WATCH_ROWS && table[rows].init)
+        return -1;
+    for (int i = 0; i < rows; i++)
+        table[i].init = watchers[i];
+    return rows;
+}
+
+const char *plugin_current_pattern(void)
+{
+    int row = current_row.load();
+    return row < 0 ? nullptr : watched_name[row];
 }
 
 int plugin_list_patterns(void)

@@ -36,6 +36,17 @@ int plugin_set_port(int port, char *err, size_t err_len);
  * option string to glim_set_fixed_pattern. 0, or -1 with a reason. */
 int plugin_set_pattern(const char *name, const char *options, char *err, size_t err_len);
 
+/* For the status line: wrap the init of every row of the plug-in's
+ * exported pattern table so that the host sees which pattern the
+ * scheduler started. The same functions run in the same order with the
+ * same arguments; only a note of the row is taken on the way. Call before
+ * the plug-in's init. Rows wrapped, or -1 when there is no table. */
+int plugin_watch_patterns(void);
+
+/* Name of the pattern the scheduler last started (watched rows only),
+ * or NULL before the first. Safe from any thread. */
+const char *plugin_current_pattern(void);
+
 /* Print the known pattern names whose three functions all resolve, one a
  * line. How many were printed. */
 int plugin_list_patterns(void);

@@ -4,7 +4,11 @@
 #pragma once
 
 #include <X11/Xlib.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <stdio.h>
+#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdint>
@@ -35,6 +39,54 @@ inline Result run(const std::vector<std::string> &args, int timeout_ms = 30000)
     r.code = testing_process::exit_code(c);
     r.out = testing_process::out(c);
     r.err = testing_process::err(c);
+    return r;
+}
+
+/* Run glimhost with its standard error on a pseudo-terminal (standard
+ * output to /dev/null); r.err is what the terminal showed. */
+inline Result run_on_terminal(const std::vector<std::string> &args, int timeout_ms = 30000)
+{
+    Result r;
+    int master, slave;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return r;
+    std::vector<std::string> argv{GLIMHOST};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(slave, 2);
+        close(master);
+        std::vector<char *> a;
+        for (auto &s : argv)
+            a.push_back(const_cast<char *>(s.c_str()));
+        a.push_back(nullptr);
+        execv(a[0], a.data());
+        _exit(127);
+    }
+    close(slave);
+    int status = 0;
+    for (int waited = 0; waited < timeout_ms; waited += 10) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 10) > 0) {
+            char buf[512];
+            ssize_t n = read(master, buf, sizeof buf);
+            if (n > 0)
+                r.err.append(buf, n);
+        }
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            r.ended = true;
+            break;
+        }
+    }
+    if (!r.ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    close(master);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
 

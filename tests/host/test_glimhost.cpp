@@ -2,12 +2,8 @@
  * under a private Xvfb: lifecycle and threads, frames on the wire, the
  * spectrum of real files, disabling from either thread, the --pattern
  * path, and clear failures. Every run is muted (no sound server here). */
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -199,49 +195,12 @@ TEST_F(Glimhost, FramesOptionEndsCleanlyWithCleanupOnce)
 
 TEST_F(Glimhost, StatusLineOnATerminal)
 {
-    int master, slave;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     auto args = probe_args();
-    args.insert(args.begin(), GLIMHOST);
     args.insert(args.end(), {"--rate", "100", "--frames", "150"});
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(slave, 2);
-        close(master);
-        std::vector<char *> argv;
-        for (auto &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(slave);
-    std::string text;
-    int status = 0;
-    for (int i = 0; i < 1500; i++) {
-        pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, 10) > 0) {
-            char buf[512];
-            ssize_t n = read(master, buf, sizeof buf);
-            if (n > 0)
-                text.append(buf, n);
-        }
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            pid = -1;
-            break;
-        }
-    }
-    if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    close(master);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
-    EXPECT_NE(text.find("demo music | silent |"), std::string::npos) << text;
-    EXPECT_NE(text.find("callbacks/s | random patterns"), std::string::npos) << text;
+    auto r = host_run::run_on_terminal(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("demo music | silent |"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("callbacks/s | random patterns"), std::string::npos) << r.err;
 }
 
 TEST_F(Glimhost, SigtermStopsPlaybackAndDisables)

@@ -123,6 +123,18 @@ TEST_F(WithLibglim, ClosingThePreviewDisablesThePlugin)
     EXPECT_NE(testing_process::out(c).find("glimhost: plug-in disabled"), std::string::npos);
 }
 
+TEST_F(WithLibglim, StatusLineNamesTheCurrentPattern)
+{
+    auto r = host_run::run_on_terminal({"--mute", "--rate", "100", "--frames", "150", "--port",
+                                        std::to_string(testing_udp::free_port())});
+    EXPECT_EQ(r.code, 0) << r.err;
+    bool named = false;
+    for (const char *name : {"sine_wave", "rise", "random_spots", "brightness_level",
+                             "spinning_stripe"})
+        named |= r.err.find(std::string("callbacks/s | pattern ") + name) != std::string::npos;
+    EXPECT_TRUE(named) << r.err;
+}
+
 TEST_F(WithLibglim, DemoRunsAtThePlayersRate)
 {
     /* One second of the show at the natural rate: about 86 callbacks,
