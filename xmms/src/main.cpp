@@ -135,9 +135,32 @@ void paint_gradient(void)
     gdk_gc_set_foreground(gc, &black);
 }
 
-/* Build and show the preview window with the logo as background. */
+/* Drop the drawing context and the three pixmaps, each if present. */
+void release_drawing(void)
+{
+    if (gc) {
+        g_object_unref(gc);
+        gc = nullptr;
+    }
+    if (bg_pixmap) {
+        g_object_unref(bg_pixmap);
+        bg_pixmap = nullptr;
+    }
+    if (draw_pixmap) {
+        g_object_unref(draw_pixmap);
+        draw_pixmap = nullptr;
+    }
+    if (bar) {
+        g_object_unref(bar);
+        bar = nullptr;
+    }
+}
+
+/* Build and show the preview window with the logo as background. What a
+ * window closed without a disable left behind is dropped first. */
 void make_preview(void)
 {
+    release_drawing();
     window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
     gtk_window_set_title(GTK_WINDOW(window), "Spectrum analyzer");
@@ -309,22 +332,7 @@ void glim_cleanup(void)
     in_cleanup = true;
     if (window)
         gtk_widget_destroy(window);
-    if (gc) {
-        g_object_unref(gc);
-        gc = nullptr;
-    }
-    if (bg_pixmap) {
-        g_object_unref(bg_pixmap);
-        bg_pixmap = nullptr;
-    }
-    if (draw_pixmap) {
-        g_object_unref(draw_pixmap);
-        draw_pixmap = nullptr;
-    }
-    if (bar) {
-        g_object_unref(bar);
-        bar = nullptr;
-    }
+    release_drawing();
     deinit_lights();
     in_cleanup = false;
 }
