@@ -302,6 +302,18 @@ TEST_F(Plugin, ClosingTheWindowAsksToDisable)
     EXPECT_EQ(disable_requests, 1);
 }
 
+TEST_F(Plugin, EnableAfterTheWindowWasClosedBuildsANewOne)
+{
+    enable_recorder();
+    gtk_widget_destroy(preview_windows().at(0));
+    pump_events();
+    glim.vp->init();  /* a player that enables again without a disable */
+    pump_events();
+    EXPECT_EQ(preview_windows().size(), 1u);
+    render(loud);
+    EXPECT_EQ(recorder::heights[0], 43);  /* the analysis runs again */
+}
+
 /* ---- analysis ---- */
 
 TEST_F(Plugin, LoudFirstCallback)
