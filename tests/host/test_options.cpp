@@ -96,6 +96,12 @@ TEST(HostOptions, PatternNameAndOptions)
     EXPECT_STREQ(colon.o.pattern_options, "a=1:b=2");
     EXPECT_STREQ(parse({"--pattern", "rise:"}).o.pattern_options, "");
 
+    /* a file plays under a chosen pattern */
+    auto with_file = parse({"--pattern", "rise:speed=2", "song.flac"});
+    ASSERT_EQ(with_file.rc, 0);
+    EXPECT_EQ(with_file.o.source, HOST_SOURCE_FILE);
+    EXPECT_STREQ(with_file.o.pattern_name, "rise");
+
     for (std::string bad : std::vector<std::string>{":x=1", "", "ri se", "../lib", "rise;x",
                             std::string(HOST_PATTERN_NAME_MAX + 1, 'a')})
         EXPECT_EQ(parse({"--pattern", bad}).rc, -1) << bad;
