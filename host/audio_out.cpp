@@ -9,6 +9,7 @@
 #include <pulse/simple.h>
 #include <math.h>
 #include <stdio.h>
+#include <time.h>
 
 #include <atomic>
 
@@ -96,15 +97,21 @@ int64_t out_ahead(void)
 
 void out_write(const int16_t *stereo, int frames, int64_t now_ns)
 {
+    int64_t entered = -1;
     if (stream) {
         int error = 0;
         if (pa_simple_write(stream, stereo, (size_t)frames * 4, &error) < 0) {
             fprintf(stderr, "glimhost: sound output failed (%s), playing silently\n",
                     pa_strerror(error));
             go_silent(written, now_ns);
+        } else {
+            /* in the stream once the write returns (it may wait for room) */
+            struct timespec ts;
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+            entered = (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
         }
     }
-    note_entry(written, frames, stream ? now_ns : -1);
+    note_entry(written, frames, entered);
     written += frames;
 }
 
