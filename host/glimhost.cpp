@@ -41,18 +41,6 @@ void *render_main(void *);
 gboolean on_disable(gpointer);
 gboolean on_player_done(gpointer);
 
-/* The player's disable_plugin: may come from the main thread (the preview
- * window's "destroy", perhaps inside cleanup itself) or from the rendering
- * thread (inside render_freq). Never blocks and frees nothing: the
- * rendering thread stops calling the plug-in at once, the rest happens on
- * the main loop. */
-void disable_plugin(VisPlugin *)
-{
-    player_detach_plugin();
-    if (!disable_pending.exchange(true))
-        g_idle_add(on_disable, nullptr);
-}
-
 /* Stop and join the rendering thread (main thread, GDK lock not held). */
 void stop_render_thread(void)
 {
@@ -149,6 +137,20 @@ int fail(const char *what)
 
 } // namespace
 
+/* The player's disable_plugin, called by the plug-in (hence C linkage):
+ * from the main thread (the preview window's "destroy", perhaps inside
+ * cleanup itself) or from the rendering thread (inside render_freq).
+ * Never blocks and frees nothing: the rendering thread stops calling the
+ * plug-in at once, the rest happens on the main loop. */
+extern "C" {
+static void host_disable_plugin(VisPlugin *)
+{
+    player_detach_plugin();
+    if (!disable_pending.exchange(true))
+        g_idle_add(on_disable, nullptr);
+}
+}
+
 int main(int argc, char **argv)
 {
     setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -183,7 +185,7 @@ int main(int argc, char **argv)
 
     if (plugin_open(plugin_path, err, sizeof err) != 0)
         return fail(err);
-    vp = plugin_record(disable_plugin, err, sizeof err);
+    vp = plugin_record(host_disable_plugin, err, sizeof err);
     if (!vp)
         return fail(err);
     if (opts.port > 0 && plugin_set_port(opts.port, err, sizeof err) != 0)

@@ -10,9 +10,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <array>
 #include <atomic>
-#include <utility>
 
 #include "xmms/src/pattern.h"
 
@@ -30,25 +28,40 @@ char library_path[PATH_MAX];       /* as it was opened */
 pattern_info fixed_pattern;        /* handed to the plug-in; must outlive it */
 
 /* Pattern table watching, for the status line. */
-const int WATCH_ROWS = 32;
+const int WATCH_ROWS = 16;
 typedef int (*init_fn)(char *);
 init_fn watched_init[WATCH_ROWS];                /* the table's own init of each row */
 char watched_name[WATCH_ROWS][64];               /* "rise" for rise_init */
 std::atomic<int> current_row{-1};                /* last row whose init accepted */
 
-template <int Row> int watch_init(char *param)
+int watched_call(int row, char *param)
 {
-    int r = watched_init[Row](param);
+    int r = watched_init[row](param);
     if (r == 0)
-        current_row.store(Row);
+        current_row.store(row);
     return r;
 }
 
-template <int... Rows> constexpr auto make_watchers(std::integer_sequence<int, Rows...>)
-{
-    return std::array<init_fn, sizeof...(Rows)>{watch_init<Rows>...};
+} // namespace
+
+/* The plug-in's scheduler calls these in place of each row's init, so
+ * they have C linkage; each passes straight through to the row's own. */
+extern "C" {
+#define WATCH_ROW(n) \
+    static int watch_init_##n(char *param) { return watched_call(n, param); }
+WATCH_ROW(0) WATCH_ROW(1) WATCH_ROW(2) WATCH_ROW(3) WATCH_ROW(4) WATCH_ROW(5)
+WATCH_ROW(6) WATCH_ROW(7) WATCH_ROW(8) WATCH_ROW(9) WATCH_ROW(10) WATCH_ROW(11)
+WATCH_ROW(12) WATCH_ROW(13) WATCH_ROW(14) WATCH_ROW(15)
+#undef WATCH_ROW
 }
-const auto watchers = make_watchers(std::make_integer_sequence<int, WATCH_ROWS>{});
+
+namespace {
+
+const init_fn watchers[WATCH_ROWS] = {
+    watch_init_0,  watch_init_1,  watch_init_2,  watch_init_3,  watch_init_4,  watch_init_5,
+    watch_init_6,  watch_init_7,  watch_init_8,  watch_init_9,  watch_init_10, watch_init_11,
+    watch_init_12, watch_init_13, watch_init_14, watch_init_15,
+};
 
 typedef VisPlugin *(*get_info_fn)(void);
 typedef int (*set_fixed_fn)(const pattern_info *info, const char *options);

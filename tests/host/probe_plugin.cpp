@@ -50,15 +50,20 @@ void expect_main(const char *what)
         printf("probe: THREAD ERROR %s off the main thread\n", what);
 }
 
+} // namespace
+
+/* Called by the host and by GTK: C linkage. */
+extern "C" {
+
 #ifdef PROBE_WINDOW
-void destroy_cb(GtkWidget *, gpointer)
+static void destroy_cb(GtkWidget *, gpointer)
 {
     printf("probe: window destroyed\n");
     probe_vp.disable_plugin(&probe_vp);
 }
 #endif
 
-void probe_init(void)
+static void probe_init(void)
 {
     expect_main("init");
     printf("probe: init\n");
@@ -78,7 +83,7 @@ void probe_init(void)
 #endif
 }
 
-void probe_cleanup(void)
+static void probe_cleanup(void)
 {
     expect_main("cleanup");
     printf("probe: cleanup\n");
@@ -89,19 +94,19 @@ void probe_cleanup(void)
     deinit_lights();
 }
 
-void probe_playback_start(void)
+static void probe_playback_start(void)
 {
     expect_main("playback_start");
     printf("probe: playback_start\n");
 }
 
-void probe_playback_stop(void)
+static void probe_playback_stop(void)
 {
     expect_main("playback_stop");
     printf("probe: playback_stop\n");
 }
 
-void probe_render_freq(int16_t freq[2][256])
+static void probe_render_freq(int16_t freq[2][256])
 {
     long n = freq_calls.fetch_add(1) + 1;
     if (on_main_thread())
@@ -137,7 +142,7 @@ void probe_render_freq(int16_t freq[2][256])
 #endif
 }
 
-} // namespace
+} // extern "C"
 
 extern "C" {
 
