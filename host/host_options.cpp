@@ -15,12 +15,14 @@ const char host_usage[] =
     "and run the light show: frames go to the plug-in's network light server.\n"
     "\n"
     "What to play (one of):\n"
-    "  --demo                  built-in music synthesised at start (the default)\n"
+    "  --demo                  built-in music, synthesised as it plays (the default)\n"
     "  FILE                    any sound file libsndfile reads (WAV, FLAC, OGG, ...)\n"
     "  --capture [SOURCE]      live input from the sound server; by default the\n"
     "                          monitor of the default output (what this computer plays)\n"
     "Options:\n"
-    "  --mute                  play silently in real time (no sound server needed)\n"
+    "  --mute                  play silently in real time; without it the music goes\n"
+    "                          to the sound server (PulseAudio, PipeWire) when one\n"
+    "                          answers, and plays silently when none does\n"
     "  --plugin PATH           plug-in to load (default: lib/libglim.so beside\n"
     "                          the directory of this program)\n"
     "  --pattern NAME[:OPTS]   run only pattern NAME, its init getting the option\n"
@@ -36,7 +38,8 @@ const char host_usage[] =
     "  --help                  show this text\n"
     "Needs an X display for the plug-in's preview window (except --help and\n"
     "--list-patterns). Ends with 0 at the end of FILE, after --frames, on\n"
-    "SIGINT/SIGTERM, or when the plug-in disables itself.\n";
+    "SIGINT/SIGTERM, or when the plug-in disables itself; 1 on an error (one\n"
+    "line on standard error), 2 on a bad command line.\n";
 
 namespace {
 
