@@ -3,6 +3,7 @@
  * spectrum of real files, disabling from either thread, the --pattern
  * path, and clear failures. Every run is muted (no sound server here). */
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -366,6 +367,37 @@ TEST_F(Glimhost, FileAtItsOwnRateMixesToMonoAndEndsOnTime)
         EXPECT_NEAR(cb[i].value, 8000, 80);
     }
     EXPECT_EQ(count(r.out, "probe: cleanup\n"), 1);
+}
+
+TEST_F(Glimhost, FlacAndOggFilesPlay)
+{
+    std::vector<int16_t> s;
+    for (long n = 0; n < 44100; n++) {
+        int16_t v = host_run::tone(20, 10000, n);
+        s.push_back(v);
+        s.push_back(v);
+    }
+    for (auto [ext, format, tolerance] :
+         {std::tuple{"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 100},
+          std::tuple{"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1000}}) {
+        std::string path = tmp + "/tone." + ext;
+        SF_INFO info{};
+        info.samplerate = 44100;
+        info.channels = 2;
+        info.format = format;
+        SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr) << ext << ": " << sf_strerror(nullptr);
+        sf_writef_short(f, s.data(), 44100);
+        sf_close(f);
+        auto args = probe_args();
+        args.insert(args.end(), {"--rate", "400", "--frames", "60", path});
+        auto r = run(args);
+        EXPECT_EQ(r.code, 0) << ext << ": " << r.err;
+        auto cb = callbacks(r.out);
+        ASSERT_EQ(cb.size(), 60u) << ext;
+        EXPECT_EQ(cb.back().peak, 19) << ext;
+        EXPECT_NEAR(cb.back().value, 10000, tolerance) << ext;
+    }
 }
 
 TEST_F(Glimhost, MonoFileIsHeardOnBothChannels)
