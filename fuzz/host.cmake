@@ -2,3 +2,9 @@
 hall_add_fuzzer(host_options_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host_options_fuzz.cpp
   LIBS host_options)
+
+# Sound files as glimhost opens and reads them (header, channel layout,
+# rate checks, reading to the end), through libsndfile.
+hall_add_fuzzer(host_soundfile_fuzz
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host_soundfile_fuzz.cpp
+  LIBS hostcore)
