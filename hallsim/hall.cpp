@@ -15,6 +15,11 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <dlfcn.h>
+#include <link.h>
+#endif
+
 namespace {
 
 const int WINDOW_WIDTH = 640;
@@ -174,6 +179,27 @@ float clamp_axis(float v, float limit)
     return v;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+/* Leak checking: SDL_Quit unloads the GL driver, and the leak checker
+ * cannot name (or suppress) allocations of an unloaded library. Keep
+ * every library loaded until the process ends. */
+int pin_library(struct dl_phdr_info *info, size_t, void *)
+{
+    if (info->dlpi_name && info->dlpi_name[0])
+        dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    return 0;
+}
+
+void keep_libraries_loaded(void)
+{
+    dl_iterate_phdr(pin_library, NULL);
+}
+#else
+void keep_libraries_loaded(void)
+{
+}
+#endif
+
 } // namespace
 
 extern "C" {
@@ -271,6 +297,7 @@ int InitGL(int width, int height)
         SDL_Quit();
         return 2;
     }
+    keep_libraries_loaded();
     glViewport(0, 0, width, height);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
