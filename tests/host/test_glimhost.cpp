@@ -197,7 +197,7 @@ TEST_F(Glimhost, FramesOptionEndsCleanlyWithCleanupOnce)
 TEST_F(Glimhost, StatusLineOnATerminal)
 {
     auto args = probe_args();
-    args.insert(args.end(), {"--rate", "100", "--frames", "150"});
+    args.insert(args.end(), {"--rate", "100", "--frames", "250"});
     auto r = host_run::run_on_terminal(args);
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("demo music | silent |"), std::string::npos) << r.err;

@@ -125,7 +125,7 @@ TEST_F(WithLibglim, ClosingThePreviewDisablesThePlugin)
 
 TEST_F(WithLibglim, StatusLineNamesTheCurrentPattern)
 {
-    auto r = host_run::run_on_terminal({"--mute", "--rate", "100", "--frames", "150", "--port",
+    auto r = host_run::run_on_terminal({"--mute", "--rate", "100", "--frames", "250", "--port",
                                         std::to_string(testing_udp::free_port())});
     EXPECT_EQ(r.code, 0) << r.err;
     bool named = false;
