@@ -217,6 +217,34 @@ TEST_F(Main, FramesFromTheProducerAreDrawnAndEscapeQuits)
     EXPECT_EQ(count_lines(tp::out(sim), fps_line), 1) << tp::out(sim);
 }
 
+long differing_pixels(const image &a, const image &b)
+{
+    long n = 0;
+    for (size_t i = 0; i < a.px.size() && i < b.px.size(); i++)
+        n += abs(a.px[i] - b.px[i]) > 16;
+    return n;
+}
+
+/* Real X key presses and mouse motion move the view, with no feed. */
+TEST_F(Main, KeysAndMouseMoveTheViewWithoutAFeed)
+{
+    start_x();
+    start_fed();
+    ASSERT_TRUE(tp::wait_for_output(sim, "sock: ", 5000));
+    usleep(300000);
+    image before = sim_support::screenshot();
+    ASSERT_EQ(system("xdotool keydown Up sleep 0.7 keyup Up"), 0);
+    usleep(500000);
+    image walked = sim_support::screenshot();
+    EXPECT_GT(differing_pixels(before, walked), 10000) << "Up walks down the hallway";
+
+    ASSERT_EQ(system("xdotool mousemove_relative -- 60 0"), 0);
+    EXPECT_TRUE(screen_becomes([&](const image &im) {
+        return differing_pixels(walked, im) > 10000;
+    })) << "moving the mouse turns the view";
+    EXPECT_FALSE(tp::wait_for(sim, 0)) << "still running";
+}
+
 TEST_F(Main, ShortDatagramEndsTheProgramWithMinusOne)
 {
     start_x();
