@@ -7,6 +7,7 @@
  * in place of the network light server. */
 #include "hallsim/hall.h"
 
+#include <limits.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -267,12 +268,18 @@ int renderFrame(int values[60])
 }
 
 /* Set the six channels of `light` to on * 255 and draw, at most every
- * 28 ms on average. A box outside 0..9 changes nothing. Always 0. */
+ * 28 ms on average. A box outside 0..9 changes nothing; an `on` so large
+ * that on * 255 overflows saturates. Always 0. */
 int light_state(int light, int on)
 {
+    long long level = (long long)on * 255;
+    if (level > INT_MAX)
+        level = INT_MAX;
+    else if (level < INT_MIN)
+        level = INT_MIN;
     if (light >= 0 && light < LIGHT_BOXES)
         for (int k = 0; k < LIGHT_CHANNELS_PER_BOX; k++)
-            light_data[light * LIGHT_CHANNELS_PER_BOX + k] = on * 255;
+            light_data[light * LIGHT_CHANNELS_PER_BOX + k] = (int)level;
     uint32_t now = clock_now();
     if (now < ticks)
         return 0;

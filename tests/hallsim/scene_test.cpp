@@ -399,6 +399,24 @@ TEST_F(LightState, BoxOutsideTheHallwayChangesNothing)
             EXPECT_NEAR(v, 51, 3) << "channel " << c;
 }
 
+TEST_F(LightState, OnValuesBeyondOneSaturateInsteadOfOverflowing)
+{
+    fake_now = 0;
+    light_state(3, INT_MAX);
+    glFinish();
+    image screen = sim_support::screenshot();
+    for (int c = 18; c <= 23; c++)
+        for (int v : shown(screen, c))
+            EXPECT_GE(v, 250) << "channel " << c;
+    fake_now = 28;
+    light_state(3, INT_MIN);
+    glFinish();
+    screen = sim_support::screenshot();
+    for (int c = 18; c <= 23; c++)
+        for (int v : shown(screen, c))
+            EXPECT_EQ(v, 0) << "channel " << c;
+}
+
 TEST_F(Scene, RenderFrameDrawsCountsAndGoesOn)
 {
     uint32_t before = hall_frames_drawn();
