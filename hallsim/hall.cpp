@@ -164,6 +164,12 @@ void apply_motion(struct view_state *view, int xrel, int yrel)
         view->pitch = 90;
     else if (view->pitch < -90)
         view->pitch = -90;
+    /* A heading handed in from outside may be far out of range (or
+     * infinite); bring it near first so that the loops below end. */
+    if (!isfinite(view->yaw))
+        view->yaw = 0;
+    else if (fabsf(view->yaw) >= 3600.0f)
+        view->yaw = fmodf(view->yaw, 360.0f);
     while (view->yaw >= 360)
         view->yaw -= 360;
     while (view->yaw < 0)

@@ -192,6 +192,20 @@ TEST_F(View, NetTurnOfThreeHundredSeventyLeftLeavesTen)
     EXPECT_NEAR(v.yaw, 350.0, 1e-3);
 }
 
+TEST_F(View, HeadingFarOutOfRangeIsBroughtBack)
+{
+    v.yaw = 1e30f;
+    motion(1, 0);
+    step(0.01);
+    EXPECT_GE(v.yaw, 0.0f);
+    EXPECT_LT(v.yaw, 360.0f);
+    v.yaw = INFINITY;
+    motion(1, 0);
+    step(0.01);
+    EXPECT_GE(v.yaw, 0.0f);
+    EXPECT_LT(v.yaw, 360.0f);
+}
+
 TEST_F(View, ForwardFollowsTheHeading)
 {
     motion(-450, 0); /* turn left 90: forward is now -x */
