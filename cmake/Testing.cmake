@@ -4,9 +4,12 @@ include(GoogleTest)
 
 # hall_add_gtest(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [LOCK port_7878])
 # One GoogleTest executable; each TEST becomes its own CTest test. LOCK
-# names a CTest resource lock (for tests that bind a fixed port such as
-# 7878) so that parallel runs never share the port. Tests find the trees
-# through HALL_SOURCE_DIR and HALL_BINARY_DIR (string macros).
+# marks tests that bind or talk to the system's fixed ports (7878..10000:
+# feeds, paddles, the consumers' port ranges); the value names the port
+# for the reader. They all share one CTest resource lock, since these
+# ports overlap (a simulator searching from 7879 meets a driver's 7881),
+# so no two such tests ever run at once. Tests find the trees through
+# HALL_SOURCE_DIR and HALL_BINARY_DIR (string macros).
 function(hall_add_gtest name)
   cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -19,7 +22,7 @@ function(hall_add_gtest name)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   if(T_LOCK)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
-      PROPERTIES TIMEOUT 60 RESOURCE_LOCK ${T_LOCK})
+      PROPERTIES TIMEOUT 60 RESOURCE_LOCK fixed_ports)
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}." PROPERTIES TIMEOUT 60)
   endif()
