@@ -10,7 +10,14 @@ build=${1:-build}
 bin="$build/bin"
 seconds=${DEMO_SECONDS:-20}
 pids=""
-cleanup() { for p in $pids; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; }
+xvfb=""
+# The programs first, the private X server (if any) last, so that nothing
+# loses its display while it is still running.
+cleanup() {
+    for p in $pids; do kill "$p" 2>/dev/null; done
+    for p in $pids; do wait "$p" 2>/dev/null; done
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+}
 trap cleanup EXIT INT TERM
 
 if [ -x "$bin/glimhost" ] && [ -x "$bin/hallsim" ]; then
@@ -19,12 +26,13 @@ if [ -x "$bin/glimhost" ] && [ -x "$bin/hallsim" ]; then
         headless=1
         fifo=$(mktemp -u); mkfifo "$fifo"
         Xvfb -displayfd 5 -screen 0 1024x768x24 +extension GLX -nolisten tcp -noreset 5>"$fifo" 2>/dev/null &
-        pids="$pids $!"
+        xvfb=$!
         read -r dnum < "$fifo"; rm -f "$fifo"
         export DISPLAY=":$dnum"
         echo "no display: running under Xvfb on $DISPLAY for $seconds s"
     fi
-    "$bin/glimhost" &
+    # Headless there is nobody to listen: play the music silently.
+    if [ $headless -eq 1 ]; then "$bin/glimhost" --mute & else "$bin/glimhost" & fi
     pids="$pids $!"
     sleep 1
     (cd "$bin" && exec ./hallsim --window) &
@@ -33,7 +41,8 @@ if [ -x "$bin/glimhost" ] && [ -x "$bin/hallsim" ]; then
     if [ $headless -eq 1 ]; then
         sleep "$seconds"
         shot="$build/demo-screenshot.png"
-        xwd -root -display "$DISPLAY" | convert xwd:- "$shot" && echo "screenshot: $shot"
+        xwd -root -display "$DISPLAY" | convert xwd:- -crop 640x480+0+0 "$shot" &&
+            echo "screenshot of the simulator: $shot"
     else
         echo "walk with the arrow keys and the mouse; Escape ends the show"
         wait $simpid
