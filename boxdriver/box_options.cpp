@@ -2,6 +2,7 @@
  * dotted decimal IPv4 text, since that is what the feed table holds and
  * what a subscription is sent to. */
 #include "boxdriver/box_options.h"
+#include "tools/cli.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -27,20 +28,6 @@ const char box_usage[] =
     "The channel map is read from \"hall_config\" in the working directory.\n";
 
 namespace {
-
-/* All of text as a decimal number in min..max. */
-int parse_number(const char *text, long min, long max, long *out)
-{
-    if (!*text)
-        return -1;
-    char *end;
-    errno = 0;
-    long v = strtol(text, &end, 10);
-    if (errno || *end || v < min || v > max)
-        return -1;
-    *out = v;
-    return 0;
-}
 
 } // namespace
 
@@ -93,7 +80,7 @@ int box_parse_options(int argc, char **argv, box_options *o, char *err,
             o->device = v;
         } else {
             long port;
-            if (parse_number(v, 1, 65535, &port) != 0) {
+            if (cli_parse_long(v, 1, 65535, &port) != 0) {
                 snprintf(err, errlen, "boxdriver: --local-port takes a whole number from 1 to 65535, not \"%.40s\"",
                          v);
                 return -1;

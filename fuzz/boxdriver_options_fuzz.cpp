@@ -11,29 +11,16 @@
 #include <vector>
 
 #include "boxdriver/box_options.h"
+#include "fuzz_argv.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    std::vector<std::string> args = {"boxdriver"};
-    std::string current;
-    for (size_t i = 0; i < size && args.size() < 32; i++) {
-        if (data[i] == 0) {
-            args.push_back(current);
-            current.clear();
-        } else {
-            current += (char)data[i];
-        }
-    }
-    if (!current.empty())
-        args.push_back(current);
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    fuzz_argv cmd;
+    fuzz_make_argv(data, size, "boxdriver", 32, &cmd);
 
     box_options o;
     char err[256];
-    if (box_parse_options((int)args.size(), argv.data(), &o, err, sizeof err) != 0) {
+    if (box_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err) != 0) {
         if (!memchr(err, '\0', sizeof err) || strncmp(err, "boxdriver: ", 11) != 0)
             abort();
         return 0;

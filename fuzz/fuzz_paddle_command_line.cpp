@@ -9,28 +9,16 @@
 #include <vector>
 
 #include "controllers/paddle_state.h"
+#include "fuzz_argv.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    std::vector<std::string> args{"prog"};
-    std::string cur;
-    for (size_t i = 0; i < size && args.size() < 64; i++) {
-        if (data[i] == 0) {
-            args.push_back(cur);
-            cur.clear();
-        } else {
-            cur += (char)data[i];
-        }
-    }
-    args.push_back(cur);
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    fuzz_argv cmd;
+    fuzz_make_argv(data, size, "prog", 64, &cmd);
     for (int with_device = 0; with_device < 2; with_device++) {
         paddle_options o;
         char err[128];
-        if (paddle_parse_command_line((int)args.size(), argv.data(), with_device, &o, err,
+        if (paddle_parse_command_line(cmd.argc(), cmd.argv.data(), with_device, &o, err,
                                       sizeof err) != 0) {
             if (!memchr(err, 0, sizeof err))
                 __builtin_trap();

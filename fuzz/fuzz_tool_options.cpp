@@ -5,32 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_argv.h"
 #include "tools/hallview_options.h"
 #include "tools/testfeed_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    std::vector<std::string> args{"prog"};
-    std::string cur;
-    for (size_t i = 0; i < size && args.size() < 64; i++) {
-        if (data[i] == 0) {
-            args.push_back(cur);
-            cur.clear();
-        } else {
-            cur += (char)data[i];
-        }
-    }
-    args.push_back(cur);
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
+    fuzz_argv cmd;
+    fuzz_make_argv(data, size, "prog", 64, &cmd);
     char err[256];
     testfeed_options t;
-    if (testfeed_parse_options((int)argv.size(), argv.data(), &t, err, sizeof err) == 0 &&
+    if (testfeed_parse_options(cmd.argc(), cmd.argv.data(), &t, err, sizeof err) == 0 &&
         !t.help && (t.level < 0 || t.level > 255 || t.rate < 1 || t.hold < 1))
         __builtin_trap();
     hallview_options h;
-    if (hallview_parse_options((int)argv.size(), argv.data(), &h, err, sizeof err) == 0 &&
+    if (hallview_parse_options(cmd.argc(), cmd.argv.data(), &h, err, sizeof err) == 0 &&
         !h.help && (h.port < 1 || h.port > 65535))
         __builtin_trap();
     return 0;

@@ -7,27 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_argv.h"
 #include "host/host_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string text(reinterpret_cast<const char *>(data), size);
-    std::vector<std::string> args{"glimhost"};
-    size_t start = 0;
-    for (size_t i = 0; i <= text.size() && args.size() < 64; i++) {
-        if (i == text.size() || text[i] == '\0') {
-            args.push_back(text.substr(start, i - start));
-            start = i + 1;
-        }
-    }
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    fuzz_argv cmd;
+    fuzz_make_argv(data, size, "glimhost", 64, &cmd);
 
     host_options o;
     char err[256];
-    if (host_parse_options((int)args.size(), argv.data(), &o, err, sizeof err) == 0) {
+    if (host_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err) == 0) {
         /* what the parser handed back must be usable as it claims */
         if (o.has_pattern && strlen(o.pattern_name) > HOST_PATTERN_NAME_MAX)
             __builtin_trap();

@@ -2,6 +2,7 @@
  * record. Numbers are read whole and range-checked, so "--rate 3x" or
  * "--port 70000" is refused instead of being half-read. */
 #include "host/host_options.h"
+#include "tools/cli.h"
 
 #include <errno.h>
 #include <math.h>
@@ -53,20 +54,6 @@ int fail(char *err, size_t err_len, const char *fmt, const char *what)
                 *c = '?';
     }
     return -1;
-}
-
-/* Whole decimal integer in min..max. */
-int parse_long(const char *text, long min, long max, long *out)
-{
-    if (!text || !*text)
-        return -1;
-    char *end;
-    errno = 0;
-    long v = strtol(text, &end, 10);
-    if (errno || *end || v < min || v > max)
-        return -1;
-    *out = v;
-    return 0;
 }
 
 /* Whole finite decimal number in min..max. */
@@ -184,7 +171,7 @@ int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t
             o->has_pattern = 1;
         } else if ((v = option_value(argc, argv, &i, "--port", &m)) || m) {
             long p;
-            if (parse_long(v, 1, 65535, &p) != 0)
+            if (cli_parse_long(v, 1, 65535, &p) != 0)
                 return fail(err, err_len, "--port needs a number 1..65535, not \"%s\"", v ? v : "");
             o->port = (int)p;
         } else if ((v = option_value(argc, argv, &i, "--rate", &m)) || m) {
@@ -192,7 +179,7 @@ int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t
                 return fail(err, err_len, "--rate needs callbacks a second, 0.1..20000, not \"%s\"",
                             v ? v : "");
         } else if ((v = option_value(argc, argv, &i, "--frames", &m)) || m) {
-            if (parse_long(v, 1, 0x7fffffffL, &o->frames) != 0)
+            if (cli_parse_long(v, 1, 0x7fffffffL, &o->frames) != 0)
                 return fail(err, err_len, "--frames needs a number 1..2147483647, not \"%s\"",
                             v ? v : "");
         } else {

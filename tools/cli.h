@@ -1,4 +1,4 @@
-/* cli.h -- command-line helpers shared by the small tools: strict whole
+/* cli.h -- command-line helpers shared by the programs: strict whole
  * number parsing with a range, so that "--rate 3x" or "--port 70000" is
  * refused with a clear message instead of being half-read. */
 #ifndef TOOLS_CLI_H

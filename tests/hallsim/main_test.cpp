@@ -63,22 +63,6 @@ bool load_failure(const std::string &line)
     return line.rfind("Unable to load ", 0) == 0;
 }
 
-/* A UDP socket on any address, so that a bind of the same port by the
- * program (INADDR_ANY) fails. */
-int hold_port(unsigned short port)
-{
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    a.sin_port = htons(port);
-    if (bind(s, (sockaddr *)&a, sizeof a) < 0) {
-        close(s);
-        return -1;
-    }
-    return s;
-}
-
 class Main : public ::testing::Test {
 protected:
     void TearDown() override
@@ -171,7 +155,7 @@ TEST_F(Main, HelpAndBadArguments)
 TEST_F(Main, TakenPortMovesToTheNextAndSubscribesFromIt)
 {
     start_x();
-    int held = hold_port(7879);
+    int held = testing_udp::hold_port(7879);
     ASSERT_GE(held, 0) << "port 7879 is busy outside the test's lock";
     start_fed();
     EXPECT_TRUE(tp::wait_for_output(sim, "sock: ", 5000));

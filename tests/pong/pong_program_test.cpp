@@ -37,22 +37,6 @@ double now_s()
     return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-/* A UDP socket bound to any address on `port` (as hallpong binds), to
- * hold the port against it. */
-int hold_port(unsigned short port)
-{
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    a.sin_port = htons(port);
-    if (bind(s, (sockaddr *)&a, sizeof a) < 0) {
-        close(s);
-        return -1;
-    }
-    return s;
-}
-
 class PongGame : public testing::Test {
 protected:
     testing_xvfb::Server x;
@@ -232,7 +216,7 @@ TEST_F(PongGame, TerminateSignalStopsTheGameCleanly)
 TEST_F(PongGame, PaddlePortsInUseStopTheGame)
 {
     for (unsigned short port : {8000, 8001}) {
-        int held = hold_port(port);
+        int held = testing_udp::hold_port(port);
         ASSERT_GE(held, 0) << "port " << port << " busy";
         game = tp::start({HALLPONG});
         ASSERT_TRUE(tp::wait_for(game, 15000));
@@ -249,7 +233,7 @@ TEST_F(PongGame, PaddlePortsInUseStopTheGame)
 
 TEST_F(PongGame, LightPortInUseStopsTheGame)
 {
-    int held = hold_port(7880);
+    int held = testing_udp::hold_port(7880);
     ASSERT_GE(held, 0);
     game = tp::start({HALLPONG});
     ASSERT_TRUE(tp::wait_for(game, 15000));

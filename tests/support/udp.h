@@ -27,6 +27,22 @@ inline int open_socket(unsigned short port = 0)
     return s;
 }
 
+/* A UDP socket bound to every address on `port`, so that a program's own
+ * bind of that port (to INADDR_ANY) fails; -1 when the port is taken. */
+inline int hold_port(unsigned short port)
+{
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = htons(port);
+    if (bind(s, (sockaddr *)&a, sizeof a) < 0) {
+        close(s);
+        return -1;
+    }
+    return s;
+}
+
 /* The local port a socket is bound to. */
 inline unsigned short local_port(int s)
 {
