@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/udp.h"
+
 namespace {
 
 const int FRAMES = 2000;
@@ -33,29 +35,6 @@ double now_us()
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
-}
-
-int udp_socket(unsigned short port)
-{
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    if (bind(s, (sockaddr *)&a, sizeof a) < 0) {
-        close(s);
-        return -1;
-    }
-    return s;
-}
-
-void send_to(int s, unsigned short port, const unsigned char *data, size_t n)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    sendto(s, data, n, 0, (sockaddr *)&a, sizeof a);
 }
 
 struct Line {
@@ -137,7 +116,7 @@ int main()
             perror("openpty");
             return 1;
         }
-    int producer = udp_socket(7878);
+    int producer = testing_udp::open_socket(7878);
     if (producer < 0) {
         fprintf(stderr, "boxdriver_latency: port 7878 is in use\n");
         return 1;
@@ -145,7 +124,7 @@ int main()
     unsigned short ports[3] = {0, 0, 0};
     pid_t pids[3];
     for (int r = 1; r < 3; r++) {
-        int sock = udp_socket(0);
+        int sock = testing_udp::open_socket(0);
         sockaddr_in a{};
         socklen_t len = sizeof a;
         getsockname(sock, (sockaddr *)&a, &len);
@@ -189,7 +168,7 @@ int main()
             frame[k] = (unsigned char)(i + k);
         for (int path = 0; path < 3 && status == 0; path++) {
             double t0 = now_us();
-            send_to(producer, ports[path], frame, sizeof frame);
+            testing_udp::send_to(producer, ports[path], frame, sizeof frame);
             if (!read_bytes(lines[path].master, 90)) {
                 fprintf(stderr, "boxdriver_latency: %s lost frame %d\n", names[path], i);
                 status = 1;
@@ -217,7 +196,7 @@ int main()
         double start = now_us();
         while (now_us() - start < 2e6) {
             frame[0] = (unsigned char)frames;
-            send_to(producer, ports[0], frame, sizeof frame);
+            testing_udp::send_to(producer, ports[0], frame, sizeof frame);
             if (!read_bytes(lines[0].master, 90))
                 break;
             frames++;

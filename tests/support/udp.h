@@ -7,18 +7,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
 namespace testing_udp {
 
-/* A UDP socket bound to 127.0.0.1 on `port` (0 picks a free one). */
-inline int open_socket(unsigned short port = 0)
+/* A UDP socket bound to `address` (host order) and `port`; -1 when the
+ * bind fails. */
+inline int bind_socket(uint32_t address, unsigned short port)
 {
     int s = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_addr.s_addr = htonl(address);
     a.sin_port = htons(port);
     if (bind(s, (sockaddr *)&a, sizeof a) < 0) {
         close(s);
@@ -27,20 +29,17 @@ inline int open_socket(unsigned short port = 0)
     return s;
 }
 
+/* A UDP socket bound to 127.0.0.1 on `port` (0 picks a free one). */
+inline int open_socket(unsigned short port = 0)
+{
+    return bind_socket(INADDR_LOOPBACK, port);
+}
+
 /* A UDP socket bound to every address on `port`, so that a program's own
  * bind of that port (to INADDR_ANY) fails; -1 when the port is taken. */
 inline int hold_port(unsigned short port)
 {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    a.sin_port = htons(port);
-    if (bind(s, (sockaddr *)&a, sizeof a) < 0) {
-        close(s);
-        return -1;
-    }
-    return s;
+    return bind_socket(INADDR_ANY, port);
 }
 
 /* The local port a socket is bound to. */
