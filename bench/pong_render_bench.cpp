@@ -51,7 +51,8 @@ int main(int argc, char **argv)
     /* the game's messages ("Ball lost" ...) would bury the table: they
      * go to /dev/null, the table to the original standard output */
     int table_fd = dup(1);
-    std::ofstream table("/dev/fd/" + std::to_string(table_fd));
+    /* append: opening the descriptor anew must not truncate a log file */
+    std::ofstream table("/dev/fd/" + std::to_string(table_fd), std::ios::app);
     if (!freopen("/dev/null", "w", stdout))
         return 1;
     benchmark::Initialize(&argc, argv);
