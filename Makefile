@@ -1,6 +1,6 @@
 # Thin wrapper round CMake for the everyday commands:
 #   make demo    set up, build and run the light show
-#   make test    set up, build and run the whole test suite
+#   make test    set up (with the test-only packages), build and run the whole test suite
 #   make test SANITIZE=1   the same under AddressSanitizer + UBSan (build-asan/)
 #   make fuzz    build the libFuzzer targets with clang (build-fuzz/) and run each briefly
 #   make bench   build and run the benchmarks
@@ -18,12 +18,16 @@ export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/support/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps configure build test demo fuzz bench clean
+.PHONY: all deps test-deps configure build test demo fuzz bench clean
 
 all: build
 
 deps:
 	@sh scripts/deps.sh deps/*.txt
+
+# What only the tests need comes on top (deps/test/).
+test-deps:
+	@sh scripts/deps.sh deps/*.txt deps/test/*.txt
 
 configure: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -31,7 +35,7 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+test: test-deps build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 120
 
 demo: build
