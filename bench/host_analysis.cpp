@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/demo_music.h"
-#include "host/spectrum.h"
+#include "host/fft_bins.h"
 
 static void BM_SpectrumOneChannel(benchmark::State &state)
 {

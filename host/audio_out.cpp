@@ -64,10 +64,10 @@ int out_open(int rate, int mute)
         entry_block[i] = -1;
     if (mute)
         return 0;
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = (uint32_t)rate;
-    spec.channels = 2;
+    pa_sample_spec sample;
+    sample.format = PA_SAMPLE_S16LE;
+    sample.rate = (uint32_t)rate;
+    sample.channels = 2;
     pa_buffer_attr attr;
     attr.maxlength = (uint32_t)-1;
     attr.tlength = (uint32_t)(AHEAD_FRAMES * 4);
@@ -76,7 +76,7 @@ int out_open(int rate, int mute)
     attr.fragsize = (uint32_t)-1;
     int error = 0;
     stream = pa_simple_new(nullptr, "glimhost", PA_STREAM_PLAYBACK, nullptr, "light show music",
-                           &spec, nullptr, &attr, &error);
+                           &sample, nullptr, &attr, &error);
     if (!stream) {
         fprintf(stderr, "glimhost: no sound server (%s), playing silently\n", pa_strerror(error));
         return 0;

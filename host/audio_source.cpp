@@ -108,10 +108,10 @@ int source_open_capture(audio_source *s, const char *device, char *err, size_t e
 {
     memset(s, 0, sizeof *s);
     const char *dev = device ? device : "@DEFAULT_MONITOR@";
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = CAPTURE_RATE;
-    spec.channels = 2;
+    pa_sample_spec sample;
+    sample.format = PA_SAMPLE_S16LE;
+    sample.rate = CAPTURE_RATE;
+    sample.channels = 2;
     /* Small fragments: each read returns one callback's worth promptly. */
     pa_buffer_attr attr;
     attr.maxlength = (uint32_t)-1;
@@ -121,7 +121,7 @@ int source_open_capture(audio_source *s, const char *device, char *err, size_t e
     attr.fragsize = SOURCE_CHUNK * 4;
     int error = 0;
     capture = pa_simple_new(nullptr, "glimhost", PA_STREAM_RECORD, dev, "light show input",
-                            &spec, nullptr, &attr, &error);
+                            &sample, nullptr, &attr, &error);
     if (!capture) {
         snprintf(err, err_len, "cannot capture from \"%s\": %s", dev, pa_strerror(error));
         return -1;

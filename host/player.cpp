@@ -12,7 +12,7 @@
 #include <atomic>
 
 #include "host/audio_out.h"
-#include "host/spectrum.h"
+#include "host/fft_bins.h"
 
 namespace {
 

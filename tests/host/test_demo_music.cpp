@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/demo_music.h"
-#include "host/spectrum.h"
+#include "host/fft_bins.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-/* spectrum.h -- the player's spectrum of one callback: the newest 512
+/* fft_bins.h -- the player's spectrum of one callback: the newest 512
  * stereo samples in, 256 bins a channel out, scaled so that a full-scale
  * sine of amplitude A at bin k reads about A at index k - 1. */
-#ifndef HOST_SPECTRUM_H
-#define HOST_SPECTRUM_H
+#ifndef HOST_FFT_BINS_H
+#define HOST_FFT_BINS_H
 
 #include <stdint.h>
 

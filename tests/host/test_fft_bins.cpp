@@ -1,11 +1,11 @@
-/* test_spectrum.cpp -- the player's spectrum: which index a tone lands
+/* test_fft_bins.cpp -- the player's spectrum: which index a tone lands
  * on, its scale, how stereo is mixed, the edge bins, and the int16 bound. */
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "host/spectrum.h"
+#include "host/fft_bins.h"
 
 namespace {
 

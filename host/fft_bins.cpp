@@ -1,8 +1,8 @@
-/* spectrum.cpp -- the spectrum analysis a player does for its
+/* fft_bins.cpp -- the spectrum analysis a player does for its
  * visualisation plug-ins: mix, 512-point real FFT with no window, power
  * per bin, square root, shift down 8 bits. FFTW does the transform; the
  * plan and its buffers are made once at start. */
-#include "host/spectrum.h"
+#include "host/fft_bins.h"
 
 #include <fftw3.h>
 #include <math.h>
