@@ -15,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "support/udp.h"
 #include "support/xvfb.h"
 #include "../xmms/src/pattern.h"
 #include "../xmms/vis_plugin.h"
@@ -83,23 +84,11 @@ bool set_up()
     vp = sym<VisPlugin *(*)(void)>("get_vplugin_info")();
     uint16_t *port = sym<uint16_t *>("server_port");
     for (int &s : subscribers) {
-        s = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(s, (sockaddr *)&a, sizeof a);
+        s = testing_udp::open_socket();
         if (s < 0)
             return false;
     }
-    /* a free port for the plug-in's server */
-    int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    bind(probe, (sockaddr *)&a, sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(probe, (sockaddr *)&a, &len);
-    close(probe);
-    *port = ntohs(a.sin_port);
+    *port = testing_udp::free_port(); /* for the plug-in's server */
 
     fflush(stdout);
     int saved = dup(1);

@@ -2,6 +2,7 @@
 # host's CPU share running the demo, and the cost of one callback's
 # analysis and of rendering the demo music.
 add_executable(host_latency ${CMAKE_CURRENT_LIST_DIR}/host_latency.cpp)
+target_include_directories(host_latency PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(host_latency PRIVATE hostcore netserver)
 
 add_executable(host_cpu ${CMAKE_CURRENT_LIST_DIR}/host_cpu.cpp)

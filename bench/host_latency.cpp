@@ -18,6 +18,7 @@
 #include "host/audio_source.h"
 #include "host/player.h"
 #include "netserver/hall.h"
+#include "support/udp.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -78,36 +79,18 @@ int64_t now_ns(void)
     return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
 }
 
+/* A loopback socket subscribed to the plug-in's light server. */
 int open_subscriber(void)
 {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, (sockaddr *)&a, sizeof a);
-    a.sin_port = htons(server_port);
-    sendto(s, "A", 1, 0, (sockaddr *)&a, sizeof a);
+    int s = testing_udp::open_socket();
+    testing_udp::send_to(s, server_port, "A", 1);
     return s;
-}
-
-/* A port that was free a moment ago. */
-uint16_t free_port(void)
-{
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, (sockaddr *)&a, sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, (sockaddr *)&a, &len);
-    close(s);
-    return ntohs(a.sin_port);
 }
 
 /* One measurement over the silent clock or the sound stream. */
 void measure(bool sound)
 {
-    server_port = free_port();
+    server_port = testing_udp::free_port();
     if (init_lights() != 0) {
         printf("host_latency: cannot start the light server\n");
         return;

@@ -3,6 +3,7 @@
 if(TARGET pong_game)
   add_executable(pong_frame_clock pong_frame_clock.cpp)
   target_link_libraries(pong_frame_clock PRIVATE pong_game feedclient)
+  target_include_directories(pong_frame_clock PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   set_target_properties(pong_frame_clock PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
   if(benchmark_FOUND)

@@ -20,6 +20,7 @@
 #include "feedclient/feed_client.h"
 #include "netserver/hall.h"
 #include "pong/my_pong.h"
+#include "support/udp.h"
 
 namespace {
 
@@ -56,14 +57,6 @@ void frame_started(uint32_t)
     sendto(controller, d, sizeof d, 0, (sockaddr *)&paddle1, sizeof paddle1);
 }
 
-unsigned short bound_port(int s)
-{
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(s, (sockaddr *)&a, &len);
-    return ntohs(a.sin_port);
-}
-
 } // namespace
 
 int main()
@@ -74,7 +67,7 @@ int main()
 
     /* the light server on a port that was free a moment ago */
     int probe = open_udp_server(0);
-    server_port = bound_port(probe);
+    server_port = testing_udp::local_port(probe);
     close(probe);
     int saved_stdout = dup(1);
     int devnull = open("/dev/null", O_WRONLY);
@@ -84,12 +77,8 @@ int main()
         fprintf(stderr, "pong_frame_clock: cannot start the game\n");
         return 1;
     }
-    int subscriber = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in server{};
-    server.sin_family = AF_INET;
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    server.sin_port = htons(server_port);
-    sendto(subscriber, "A", 1, 0, (sockaddr *)&server, sizeof server);
+    int subscriber = testing_udp::open_socket();
+    testing_udp::send_to(subscriber, server_port, "A", 1);
 
     srand(1);
     reset_game();
@@ -97,7 +86,7 @@ int main()
     controller = socket(AF_INET, SOCK_DGRAM, 0);
     paddle1.sin_family = AF_INET;
     paddle1.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    paddle1.sin_port = htons(bound_port(pdl1));
+    paddle1.sin_port = htons(testing_udp::local_port(pdl1));
 
     pong_frame_started = frame_started;
     double wall0 = now_ms(), cpu0 = cpu_ms();

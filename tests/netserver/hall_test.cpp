@@ -309,15 +309,10 @@ TEST(HallServerLifecycle, RenderBeforeInitReturnsZeroAndSendsNothing)
 
 TEST(HallServerLifecycle, BindFailureIsReportedAndLeavesNoSocket)
 {
-    int holder = open_socket(0);
+    /* a free port held on every address, so that the server's bind fails */
+    int holder = hold_port(0);
+    ASSERT_GE(holder, 0);
     unsigned short port = local_port(holder);
-    /* hold the port on every address so that the server's bind fails */
-    close(holder);
-    holder = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    ASSERT_EQ(bind(holder, (sockaddr *)&a, sizeof a), 0);
 
     server_port = port;
     ::testing::internal::CaptureStderr();

@@ -136,10 +136,8 @@ TEST(TestFeedToTerminalView, WalkLightsOneChannelAtATimeAndSaysWhich)
 
 TEST(TestFeed, PortInUseIsAnErrorExit)
 {
-    int holder = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    ASSERT_EQ(bind(holder, (sockaddr *)&a, sizeof a), 0);
+    int holder = testing_udp::hold_port(0);
+    ASSERT_GE(holder, 0);
     std::string port = std::to_string(testing_udp::local_port(holder));
     Child feed = start({BIN + "testfeed", "--port", port, "--frames", "1"});
     ASSERT_TRUE(wait_for(feed, 5000));
