@@ -18,7 +18,7 @@
 
 #include <vector>
 
-#include "feedclient/feed_client.h"
+#include "wire/feed_client.h"
 #include "hallsim/hall.h"
 #include "support/xvfb.h"
 

@@ -17,7 +17,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include "feedclient/feed_client.h"
+#include "wire/feed_client.h"
 #include "netserver/hall.h"
 #include "pong/my_pong.h"
 #include "support/udp.h"

@@ -2,7 +2,7 @@
  * dotted decimal IPv4 text, since that is what the feed table holds and
  * what a subscription is sent to. */
 #include "boxdriver/box_options.h"
-#include "tools/cli.h"
+#include "cli/cli.h"
 
 #include <arpa/inet.h>
 #include <errno.h>

@@ -15,7 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "boxdriver/scale_table.h"
+#include "boxline/scale_table.h"
 
 #if BOX_BAUD == 57600
 #define BOX_SPEED B57600

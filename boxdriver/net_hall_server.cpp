@@ -18,7 +18,7 @@
 
 #include "boxdriver/box_options.h"
 #include "boxdriver/hall.h"
-#include "feedclient/feed_client.h"
+#include "wire/feed_client.h"
 
 static int display_menu();
 static int set_raw_mode();

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "feedclient/feed_client.h"
+#include "wire/feed_client.h"
 
 static int pair_fds[2] = {-1, -1};
 

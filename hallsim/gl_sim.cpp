@@ -9,7 +9,7 @@
 
 #include <SDL.h>
 
-#include "feedclient/feed_client.h"
+#include "wire/feed_client.h"
 #include "hallsim/hall.h"
 #include "hallsim/options.h"
 

@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tools/cli.h"
+#include "cli/cli.h"
 
 extern "C" {
 

@@ -2,7 +2,7 @@
  * record. Numbers are read whole and range-checked, so "--rate 3x" or
  * "--port 70000" is refused instead of being half-read. */
 #include "host/host_options.h"
-#include "tools/cli.h"
+#include "cli/cli.h"
 
 #include <errno.h>
 #include <math.h>

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "feedclient/feed_client.h"
+#include "wire/feed_client.h"
 #include "netserver/hall.h"
 #include "pong/my_pong.h"
 

@@ -12,7 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "feedclient/feed_client.h"
+#include "wire/feed_client.h"
 #include "interface_2001.h"
 #include "tools/hallview_options.h"
 

@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tools/cli.h"
+#include "cli/cli.h"
 
 const char hallview_usage[] =
     "usage: hallview [options]\n"

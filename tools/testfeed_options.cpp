@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tools/cli.h"
+#include "cli/cli.h"
 
 const char testfeed_usage[] =
     "usage: testfeed [options] [walk|boxes|all|off]\n"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "boxdriver/scale_table.h"
+#include "boxline/scale_table.h"
 
 namespace box_test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "boxdriver/scale_table.h"
+#include "boxline/scale_table.h"
 #include "support/process.h"
 #include "support/udp.h"
 #include "tools/hallview_options.h"

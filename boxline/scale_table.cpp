@@ -1,5 +1,5 @@
 /* scale_table.cpp -- the dimming table data (see scale_table.h). */
-#include "boxdriver/scale_table.h"
+#include "boxline/scale_table.h"
 
 extern "C" const int scale_table[256] = {
      1,  8, 14, 16, 17, 18, 19, 20, 21, 22, 22, 23, 24, 24, 25, 26,

@@ -1,8 +1,9 @@
 /* feed_client.cpp -- open, subscribe, read frames.
  *
- * The only state is the subscription target (host text and port), set by
- * the caller with feed_set_target. */
-#include "feedclient/feed_client.h"
+ * The only state is the default subscription target (host text and
+ * port) of request_subscription, set with feed_set_target. */
+#include "wire/feed_client.h"
+#include "wire/wire.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -14,10 +15,8 @@
 
 namespace {
 
-const int FRAME_BYTES = 60;
-
-char target_host[INET_ADDRSTRLEN] = "127.0.0.1"; /* producer's address */
-unsigned short target_port = 7878;               /* producer's server port */
+char target_host[INET_ADDRSTRLEN] = WIRE_DEFAULT_HOST; /* producer's address */
+unsigned short target_port = WIRE_DEFAULT_PORT;       /* producer's server port */
 
 } // namespace
 
@@ -51,14 +50,19 @@ int request_subscription(int sock)
     dest.sin_family = AF_INET;
     dest.sin_addr.s_addr = inet_addr(target_host);
     dest.sin_port = htons(target_port);
-    const char request = 'A';
-    sendto(sock, &request, 1, 0, (struct sockaddr *)&dest, sizeof dest);
+    return feed_request_to(sock, &dest);
+}
+
+int feed_request_to(int sock, const struct sockaddr_in *producer)
+{
+    const char request = WIRE_REQUEST_BYTE;
+    sendto(sock, &request, 1, 0, (const struct sockaddr *)producer, sizeof *producer);
     return 0;
 }
 
 int read_data_packet(int sock, int values[60])
 {
-    unsigned char buffer[FRAME_BYTES];
+    unsigned char buffer[WIRE_FRAME_BYTES];
     /* Zeroed so that the line printed for a failed receive shows 0.0.0.0
      * rather than whatever the stack held. */
     struct sockaddr_in from;
@@ -78,11 +82,11 @@ int read_data_packet(int sock, int values[60])
         perror("read_data_packet: recvfrom");
         return -1;
     }
-    if (n < FRAME_BYTES) {
+    if (n < WIRE_FRAME_BYTES) {
         fprintf(stderr, "Small packet of size: %i\n", (int)n);
         return -1;
     }
-    for (int i = 0; i < FRAME_BYTES; i++)
+    for (int i = 0; i < WIRE_FRAME_BYTES; i++)
         values[i] = buffer[i];
     return 1;
 }

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "feedclient/feed_client.h"
+#include "wire/feed_client.h"
 #include "support/udp.h"
 
 namespace {

@@ -1,0 +1,191 @@
+/* cli.cpp -- strict number and address parsing, and the one option
+ * parser every program's command line goes through. getopt_long does the
+ * walking (both "--name value" and "--name=value", "--" ending the
+ * options, operands kept in order); this module adds the table, the
+ * program's own wording of refusals, and spelled-out names only. */
+#include "cli/cli.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <getopt.h>
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const int MAX_OPTIONS = 48;   /* more than any program has */
+const int KEY_BASE = 0x100;   /* getopt's value for a long option: base + row */
+
+/* getopt_long takes any unambiguous abbreviation of a long name; the
+ * programs have always wanted the whole name, so "--p 80" stays refused. */
+bool spelled_out(const char *typed, const char *name)
+{
+    if (!typed || strncmp(typed, "--", 2) != 0)
+        return true; /* a one-letter alias */
+    size_t n = strcspn(typed + 2, "=");
+    return n == strlen(name) && strncmp(typed + 2, name, n) == 0;
+}
+
+int refuse(char *err, size_t errlen, const char *format, const char *what)
+{
+    if (err && errlen)
+        snprintf(err, errlen, format, what ? what : "");
+    return -1;
+}
+
+} // namespace
+
+extern "C" {
+
+int cli_parse_long(const char *text, long min, long max, long *out)
+{
+    if (!text || !*text)
+        return -1;
+    char *end = nullptr;
+    errno = 0;
+    long v = strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < min || v > max)
+        return -1;
+    *out = v;
+    return 0;
+}
+
+int cli_parse_double(const char *text, double min, double max, double *out)
+{
+    if (!text || !*text)
+        return -1;
+    char *end = nullptr;
+    errno = 0;
+    double v = strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !isfinite(v) || v < min || v > max)
+        return -1;
+    *out = v;
+    return 0;
+}
+
+int cli_is_ipv4(const char *text)
+{
+    struct in_addr parsed;
+    return text && strlen(text) < INET_ADDRSTRLEN && inet_pton(AF_INET, text, &parsed) == 1;
+}
+
+int cli_parse_host_port(const char *text, unsigned short default_port, char host[16],
+                        unsigned short *port)
+{
+    if (!text)
+        return -1;
+    const char *colon = strchr(text, ':');
+    size_t host_len = colon ? (size_t)(colon - text) : strlen(text);
+    if (host_len == 0 || host_len >= INET_ADDRSTRLEN)
+        return -1;
+    char h[INET_ADDRSTRLEN];
+    memcpy(h, text, host_len);
+    h[host_len] = '\0';
+    if (!cli_is_ipv4(h))
+        return -1;
+    long p = default_port;
+    if (colon && cli_parse_long(colon + 1, 1, 65535, &p) != 0)
+        return -1;
+    memcpy(host, h, host_len + 1);
+    *port = (unsigned short)p;
+    return 0;
+}
+
+int cli_parse(int argc, char **argv, const struct cli_option *table,
+              const struct cli_wording *wording, cli_take_fn take, void *record,
+              char *err, size_t errlen)
+{
+    struct option longopts[MAX_OPTIONS + 1];
+    /* "-": operands come back in order; ":": a missing value is told
+     * apart from an unknown option. */
+    char letters[3 + 3 * MAX_OPTIONS + 1] = "-:";
+    size_t used = 2;
+    int rows = 0;
+    for (; table[rows].name; rows++) {
+        if (rows == MAX_OPTIONS)
+            return refuse(err, errlen, "%s", "too many options in the program's table");
+        const cli_option &o = table[rows];
+        longopts[rows].name = o.name;
+        longopts[rows].has_arg = o.value == CLI_NO_VALUE ? no_argument
+                                 : o.value == CLI_VALUE ? required_argument
+                                                        : optional_argument;
+        longopts[rows].flag = nullptr;
+        longopts[rows].val = KEY_BASE + rows;
+        if (o.letter) {
+            letters[used++] = o.letter;
+            if (o.value != CLI_NO_VALUE)
+                letters[used++] = ':';
+            if (o.value == CLI_MAYBE_VALUE)
+                letters[used++] = ':';
+        }
+    }
+    letters[used] = '\0';
+    memset(&longopts[rows], 0, sizeof longopts[rows]);
+
+    opterr = 0; /* refusals are worded by the program, not printed here */
+    optind = 0; /* start afresh: callers (and fuzzers) parse many times */
+    for (;;) {
+        int at = optind == 0 ? 1 : optind;
+        const char *typed = at < argc ? argv[at] : nullptr;
+        int c = getopt_long(argc, argv, letters, longopts, nullptr);
+        if (c == -1)
+            break;
+        int r;
+        if (c == 1) {
+            r = take(record, CLI_OPERAND, optarg, err, errlen);
+        } else if (c == '?') {
+            return refuse(err, errlen, wording->unknown, typed);
+        } else if (c == ':') {
+            int row = optopt >= KEY_BASE ? optopt - KEY_BASE : -1;
+            for (int k = 0; row < 0 && k < rows; k++)
+                if (table[k].letter == optopt)
+                    row = k;
+            const char *missing = row >= 0 && table[row].missing ? table[row].missing
+                                                                  : wording->needs_value;
+            return refuse(err, errlen, missing, typed);
+        } else {
+            int row = c >= KEY_BASE ? c - KEY_BASE : -1;
+            for (int k = 0; row < 0 && k < rows; k++)
+                if (table[k].letter == c)
+                    row = k;
+            if (row < 0 || !spelled_out(typed, table[row].name))
+                return refuse(err, errlen, wording->unknown, typed);
+            const char *value = optarg;
+            if (table[row].value == CLI_MAYBE_VALUE && !value && optind < argc &&
+                argv[optind] && argv[optind][0] != '-')
+                value = argv[optind++];
+            r = take(record, table[row].key, value, err, errlen);
+        }
+        if (r != 0)
+            return r > 0 ? 0 : -1;
+    }
+    for (int i = optind; i < argc; i++) {
+        int r = take(record, CLI_OPERAND, argv[i], err, errlen);
+        if (r != 0)
+            return r > 0 ? 0 : -1;
+    }
+    return 0;
+}
+
+void cli_line_buffered(void)
+{
+    setvbuf(stdout, NULL, _IOLBF, 0);
+}
+
+int cli_settle(int parsed, const char *err, int help, const char *usage)
+{
+    cli_line_buffered();
+    if (parsed != 0) {
+        fprintf(stderr, "%s\n", err);
+        return 2;
+    }
+    if (help) {
+        fputs(usage, stdout);
+        return 0;
+    }
+    return CLI_GO_ON;
+}
+
+} // extern "C"

@@ -1,0 +1,90 @@
+/* cli.h -- command-line helpers shared by every program: strict number
+ * and address parsing with a range, so that "--rate 3x" or "--port 70000"
+ * is refused with a clear message instead of being half-read, and one
+ * option parser (glibc's getopt_long underneath) that each program feeds
+ * with a table of its options. Programs keep their own checks of meaning
+ * and their own wording of refusals. */
+#ifndef CLI_CLI_H
+#define CLI_CLI_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Parse all of `text` as a decimal integer in min..max into *out.
+ * 0 on success, -1 (and *out untouched) otherwise. */
+int cli_parse_long(const char *text, long min, long max, long *out);
+
+/* The same for a finite decimal number. */
+int cli_parse_double(const char *text, double min, double max, double *out);
+
+/* 1 when `text` is a dotted-decimal IPv4 address, 0 otherwise. */
+int cli_is_ipv4(const char *text);
+
+/* Parse "HOST[:PORT]": a dotted-decimal IPv4 host and an optional port
+ * 1..65535 (default_port without one). 0 with host (16 bytes) and *port
+ * filled, -1 (both untouched) otherwise. */
+int cli_parse_host_port(const char *text, unsigned short default_port, char host[16],
+                        unsigned short *port);
+
+/* How an option takes its value. */
+enum cli_value {
+    CLI_NO_VALUE,    /* --name */
+    CLI_VALUE,       /* --name VALUE or --name=VALUE */
+    CLI_MAYBE_VALUE, /* --name, --name=VALUE, or --name VALUE when VALUE
+                        does not start with '-' */
+};
+
+/* One option a program takes. A table ends with a null name. */
+struct cli_option {
+    const char *name;    /* long name without the dashes */
+    char letter;         /* one-letter alias ("-h"), or 0 */
+    enum cli_value value;
+    int key;             /* handed to the program's take function */
+    const char *missing; /* refusal when the value is missing (printf format,
+                            %s the option as typed); NULL: the program's own */
+};
+
+/* Key handed to the take function for an argument that is not an option
+ * (an operand), in command-line order; everything after "--" is one. */
+#define CLI_OPERAND (-1)
+
+/* What the program does with one option or operand: 0 to go on, 1 to stop
+ * parsing with success (--help), -1 to refuse after writing a one-line
+ * reason into err. value is NULL for an option given without one. */
+typedef int (*cli_take_fn)(void *record, int key, const char *value, char *err,
+                           size_t errlen);
+
+/* How a program words the refusals that the parser itself makes. */
+struct cli_wording {
+    const char *unknown;     /* printf format, %s the argument as typed */
+    const char *needs_value; /* printf format, %s the option as typed */
+};
+
+/* Walk argv by the table, calling take for each option and operand in
+ * order. Long options must be spelled out (no abbreviations). 0 when the
+ * whole command line was taken (or take stopped it with 1); -1 with a
+ * one-line reason in err otherwise. */
+int cli_parse(int argc, char **argv, const struct cli_option *table,
+              const struct cli_wording *wording, cli_take_fn take, void *record,
+              char *err, size_t errlen);
+
+/* The opening every program's main shares, after its parse: standard
+ * output becomes line-buffered (a pipe or the journal sees each line as
+ * it happens); a refusal goes to standard error (exit status 2), --help
+ * prints usage to standard output (status 0). CLI_GO_ON when the program
+ * is to run. */
+#define CLI_GO_ON (-1)
+int cli_settle(int parsed, const char *err, int help, const char *usage);
+
+/* Line-buffered standard output, for a program that settles its command
+ * line itself. */
+void cli_line_buffered(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
