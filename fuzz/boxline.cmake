@@ -1,0 +1,3 @@
+# The boxes' serial line decoder (what boxemu reads off the line).
+hall_add_fuzzer(boxline_decode_fuzz SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/boxline_decode_fuzz.cpp
+                LIBS boxline)
