@@ -1,0 +1,3 @@
+# boxemu's command line.
+hall_add_fuzzer(boxemu_options_fuzz SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/boxemu_options_fuzz.cpp
+                LIBS emu_options)
