@@ -40,6 +40,8 @@ protected:
         line = open(emu.device.c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(line, 0) << emu.device;
         lamps.open(emu.port);
+        unsigned char first[60];
+        ASSERT_TRUE(lamps.next(first, 5000)) << "the emulator publishes the lamps";
     }
     void TearDown() override
     {

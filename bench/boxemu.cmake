@@ -1,0 +1,10 @@
+# The lamps against the feed through the box driver and boxemu: how far
+# behind a fast feed the lamps run.
+add_executable(boxemu_pacing ${CMAKE_CURRENT_LIST_DIR}/boxemu_pacing.cpp)
+target_include_directories(boxemu_pacing PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(boxemu_pacing PRIVATE boxline)
+target_compile_definitions(boxemu_pacing PRIVATE
+  BOXEMU="$<TARGET_FILE:boxemu>" BOXDRIVER="$<TARGET_FILE:boxdriver>"
+  BOXDRIVER57600="$<TARGET_FILE:boxdriver57600>")
+add_dependencies(boxemu_pacing boxemu boxdriver boxdriver57600)
+set_target_properties(boxemu_pacing PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
