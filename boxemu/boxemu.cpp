@@ -245,9 +245,13 @@ int take_bytes(long long now)
             printf("boxemu: line active\n");
         }
         last_byte_ns = now;
-        lamps_changed = true;
-        if (boxline_decode(&decoder, buf, (size_t)n, lamps) > 0)
-            publish(now);
+        /* Byte by byte, so that every frame is shown even when a late
+         * wake-up takes several at once. */
+        for (long i = 0; i < n; i++) {
+            lamps_changed = true;
+            if (boxline_decode(&decoder, buf + i, 1, lamps) > 0)
+                publish(now);
+        }
     }
 }
 
