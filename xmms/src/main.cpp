@@ -1,6 +1,7 @@
 /* main.cpp -- the plug-in's entry: the player's entry point and record,
  * enable/disable, and the spectrum callback that ties the modules
- * together (analysis.cpp, scheduler.cpp, preview.cpp).
+ * together (analysis.cpp, scheduler.cpp, preview.cpp; the host API in
+ * host_api.cpp).
  *
  * The player calls glim_render_freq on its rendering thread; each call
  * analyses the spectrum, runs the scheduler and the current pattern, sends

@@ -2,14 +2,18 @@
  * counts the current pattern's time down; when it runs out (or the
  * pattern ends itself) the next is drawn from `patterns` with rand(), or
  * the fixed pattern a host chose (glim_set_fixed_pattern) is started
- * again. Runs on the player's rendering thread. */
+ * again. Runs on the player's rendering thread; only the current
+ * pattern's name is read from other threads. */
 #include "scheduler.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "analysis.h"
+#include "host_api.h"
 #include "pattern.h"
 #include "simple_patterns.h"
 
@@ -27,6 +31,8 @@ int current_pattern = -1;        /* drawn row; -1 = none */
 int time_left;                   /* frames left after the current one */
 pattern_info current_rec;        /* the functions of the current pattern */
 bool refusal_reported;           /* "no pattern" already said this streak */
+/* Name of current_rec while it runs, for hosts on other threads. */
+std::atomic<const char *> current_name{nullptr};
 
 /* Fixed pattern hook (glim_set_fixed_pattern) */
 bool fixed_set;
@@ -41,6 +47,7 @@ size_t fixed_size;
 void draw_pattern(void)
 {
     current_pattern = -1;
+    current_name.store(nullptr);
     if (num_patterns <= 0 && !fixed_set)
         return;
     for (int tries = 0; tries < MAX_DRAWS; tries++) {
@@ -57,6 +64,7 @@ void draw_pattern(void)
         if (result == 0) {
             current_pattern = row;
             current_rec = rec;
+            current_name.store(pattern_name_of(&rec));
             time_left = rand() % 250 + 125;
             refusal_reported = false;
             return;
@@ -69,6 +77,7 @@ void draw_pattern(void)
 
 void stop_current(void)
 {
+    current_name.store(nullptr);
     if (current_rec.deinit)
         current_rec.deinit();
     current_pattern = -1;
@@ -99,6 +108,11 @@ void run_frame(int16_t data[2][256])
     if (current_pattern >= 0 &&
         current_rec.frame(bar_averages, bar_heights, light_data, data, time_left) < 0)
         stop_current();
+}
+
+const char *current_pattern_name(void)
+{
+    return current_name.load();
 }
 
 extern "C" {

@@ -24,4 +24,7 @@ void schedule(void);
  * is stopped. Nothing when no pattern is current. */
 void run_frame(int16_t data[2][256]);
 
+/* Name of the pattern running now, or NULL. Any thread. */
+const char *current_pattern_name(void);
+
 #endif
