@@ -36,6 +36,7 @@ int exit_status = 0;
 bool status_line = false;                /* stderr is a terminal */
 long last_callbacks = 0;
 char pattern_label[HOST_PATTERN_NAME_MAX + 32];
+const char *last_pattern = nullptr;      /* the last one the plug-in named */
 
 void *render_main(void *);
 gboolean on_disable(gpointer);
@@ -113,7 +114,12 @@ gboolean on_signal(gpointer)
 gboolean on_status(gpointer)
 {
     long now = player_callbacks();
-    const char *current = plugin_current_pattern();
+    /* Between two patterns the plug-in runs none for a callback or so;
+     * the line keeps the last name meanwhile. */
+    const char *running = plugin_current_pattern();
+    if (running)
+        last_pattern = running;
+    const char *current = last_pattern;
     fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s   ", source.name,
             out_audible() ? "sound" : "silent", now - last_callbacks,
             current && enabled && !opts.has_pattern ? "pattern " : "",
@@ -169,7 +175,10 @@ int main(int argc, char **argv)
     if (opts.action == HOST_LIST_PATTERNS) {
         if (plugin_open(plugin_path, err, sizeof err) != 0)
             return fail(err);
-        return plugin_list_patterns() > 0 ? 0 : 1;
+        int listed = plugin_list_patterns(err, sizeof err);
+        if (listed < 0)
+            return fail(err);
+        return listed > 0 ? 0 : 1;
     }
 
     /* The source first: a bad file is one line and nothing else. */
@@ -198,8 +207,6 @@ int main(int argc, char **argv)
         snprintf(pattern_label, sizeof pattern_label, "random patterns");
     }
     status_line = isatty(2);
-    if (status_line && !opts.has_pattern)
-        plugin_watch_patterns();
 
     /* The plug-in's preview runs under the GDK thread lock. */
 #if !GLIB_CHECK_VERSION(2, 32, 0)
