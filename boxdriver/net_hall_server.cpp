@@ -19,6 +19,7 @@
 #include "boxdriver/box_options.h"
 #include "boxdriver/hall.h"
 #include "wire/feed_client.h"
+#include "wire/wire.h"
 
 static int display_menu();
 static int set_raw_mode();
@@ -48,13 +49,13 @@ const int MAIN_MUSIC_HOST = HOST_B;
 const int MAIN_MUSIC_HOST = HOST_A;
 #endif
 const feed_row feed_rows[] = {
-    {"Main Music", MAIN_MUSIC_HOST, 7878},
-    {"Test pattern", HOST_B, 7879},
-    {"Pong! Pong!", HOST_B, 7880},
-    {"Guest 1", HOST_C, 7878},
-    {"Guest 2", HOST_C, 7879},
-    {"Guest 3", HOST_C, 7880},
-    {"Local comp", HOST_A, 7878},
+    {"Main Music", MAIN_MUSIC_HOST, WIRE_PORT_MUSIC},
+    {"Test pattern", HOST_B, WIRE_PORT_TEST},
+    {"Pong! Pong!", HOST_B, WIRE_PORT_PONG},
+    {"Guest 1", HOST_C, WIRE_PORT_MUSIC},
+    {"Guest 2", HOST_C, WIRE_PORT_TEST},
+    {"Guest 3", HOST_C, WIRE_PORT_PONG},
+    {"Local comp", HOST_A, WIRE_PORT_MUSIC},
 };
 
 /* Feed sockets take the ports up to LAST_PORT, then start again here. */

@@ -17,7 +17,7 @@
 namespace {
 
 char server[PADDLE_HOST_MAX + 1] = PADDLE_DEFAULT_HOST; /* game host text */
-uint16_t server_port = PADDLE_DEFAULT_PORT;             /* game port */
+uint16_t server_port = WIRE_PORT_PADDLE1;               /* game port */
 struct sockaddr_in host;                                /* built from the two */
 int sock = -1;                                          /* sending socket */
 
@@ -57,7 +57,7 @@ int paddle_parse_command_line(int argc, char *const argv[], int with_device,
                               size_t error_size)
 {
     opts->host = PADDLE_DEFAULT_HOST;
-    opts->port = PADDLE_DEFAULT_PORT;
+    opts->port = WIRE_PORT_PADDLE1;
     opts->device = PADDLE_DEFAULT_DEVICE;
     opts->help = 0;
     int plain = 0;
@@ -130,9 +130,9 @@ void paddle_usage(const char *prog, int with_device, int to_stderr)
                 prog);
     fprintf(to,
             "  host           dotted-decimal address of the game (default %s)\n"
-            "  port           %d for paddle 1, 8001 for paddle 2 (default %d)\n"
+            "  port           %d for paddle 1, %d for paddle 2 (default %d)\n"
             "  --help         this text\n",
-            PADDLE_DEFAULT_HOST, PADDLE_DEFAULT_PORT, PADDLE_DEFAULT_PORT);
+            PADDLE_DEFAULT_HOST, WIRE_PORT_PADDLE1, WIRE_PORT_PADDLE2, WIRE_PORT_PADDLE1);
 }
 
 int paddle_open(const char *text, uint16_t port)

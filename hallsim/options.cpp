@@ -17,7 +17,7 @@ const char hallsim_usage[] =
     "and ceiling.bmp (the build puts them beside the program).\n"
     "\n"
     "  --window            a 640 x 480 window instead of the full screen\n"
-    "  --feed HOST[:PORT]  producer to subscribe to (default 127.0.0.1:7878);\n"
+    "  --feed HOST[:PORT]  producer to subscribe to (default " WIRE_DEFAULT_HOST ":" WIRE_TEXT(WIRE_DEFAULT_PORT) ");\n"
     "                      HOST is a dotted-decimal IPv4 address\n"
     "  --help              this text\n"
     "\n"
@@ -40,7 +40,7 @@ int hallsim_parse_feed(const char *text, char host[HALLSIM_HOST_SIZE],
     struct in_addr parsed;
     if (inet_pton(AF_INET, h, &parsed) != 1)
         return -1;
-    long p = HALLSIM_DEFAULT_PORT;
+    long p = WIRE_DEFAULT_PORT;
     if (colon && cli_parse_long(colon + 1, 1, 65535, &p) != 0)
         return -1;
     memcpy(host, h, host_len + 1);
@@ -52,8 +52,8 @@ int hallsim_parse_options(int argc, char **argv, struct hallsim_options *o,
                           char *err, size_t errlen)
 {
     memset(o, 0, sizeof *o);
-    strcpy(o->host, HALLSIM_DEFAULT_HOST);
-    o->port = HALLSIM_DEFAULT_PORT;
+    strcpy(o->host, WIRE_DEFAULT_HOST);
+    o->port = WIRE_DEFAULT_PORT;
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
         const char *feed = NULL;

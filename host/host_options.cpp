@@ -3,6 +3,7 @@
  * "--port 70000" is refused instead of being half-read. */
 #include "host/host_options.h"
 #include "cli/cli.h"
+#include "wire/wire.h"
 
 #include <errno.h>
 #include <math.h>
@@ -28,7 +29,7 @@ const char host_usage[] =
     "                          the directory of this program)\n"
     "  --pattern NAME[:OPTS]   run only pattern NAME, its init getting the option\n"
     "                          string OPTS, e.g. --pattern \"rise:center=4 speed=2\"\n"
-    "  --port N                the plug-in's light server port (default 7878)\n"
+    "  --port N                the plug-in's light server port (default " WIRE_TEXT(WIRE_PORT_MUSIC) ")\n"
     "  --rate HZ               spectrum callbacks a second (default: one per 512\n"
     "                          samples played, about 86 at 44.1 kHz); the music\n"
     "                          still plays in real time, each callback analyses\n"

@@ -15,11 +15,12 @@ static void usage(FILE *to)
     fprintf(to,
             "Usage: hallpong [--help]\n"
             "Two-player pong on the hallway lights.\n"
-            "  Frames go to every subscriber of UDP port %d (60 bytes, ~30 per second).\n"
+            "  Frames go to every subscriber of UDP port %d (%d bytes, ~30 per second).\n"
             "  Paddle 1 (box 0 end) listens on UDP port %d, paddle 2 (box 9 end) on %d,\n"
-            "  for 5-byte paddle state datagrams (joysend, keysend).\n"
+            "  for %d-byte paddle state datagrams (joysend, keysend).\n"
             "  Close the window or press Ctrl-C to stop.\n",
-            PONG_LIGHT_PORT, PONG_PADDLE1_PORT, PONG_PADDLE2_PORT);
+            WIRE_PORT_PONG, WIRE_FRAME_BYTES, WIRE_PORT_PADDLE1, WIRE_PORT_PADDLE2,
+            WIRE_PADDLE_BYTES);
 }
 
 int main(int argc, char **argv)
@@ -35,7 +36,7 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    server_port = PONG_LIGHT_PORT;
+    server_port = WIRE_PORT_PONG;
     if (init_lights() != 0) {
         fprintf(stderr, "init_lights failed!\n");
         return -1;
@@ -48,14 +49,14 @@ int main(int argc, char **argv)
 
     reset_game();
 
-    int pdl1_sock = open_udp_server(PONG_PADDLE1_PORT);
+    int pdl1_sock = open_udp_server(WIRE_PORT_PADDLE1);
     if (pdl1_sock < 0) {
-        perror("open_udp_server(8000)");
+        perror("open_udp_server(" WIRE_TEXT(WIRE_PORT_PADDLE1) ")");
         exit(1);
     }
-    int pdl2_sock = open_udp_server(PONG_PADDLE2_PORT);
+    int pdl2_sock = open_udp_server(WIRE_PORT_PADDLE2);
     if (pdl2_sock < 0) {
-        perror("open_udp_server(8001)");
+        perror("open_udp_server(" WIRE_TEXT(WIRE_PORT_PADDLE2) ")");
         exit(1);
     }
 

@@ -6,14 +6,15 @@
 #include <string.h>
 
 #include "cli/cli.h"
+#include "wire/wire.h"
 
 const char hallview_usage[] =
     "usage: hallview [options]\n"
     "Subscribes to a light feed and shows its 60 channels live in the terminal:\n"
     "one column per box (0..9 along the hallway), one row per channel (0..5).\n"
     "options:\n"
-    "  --host ADDR    producer's IPv4 address (default 127.0.0.1)\n"
-    "  --port N       producer's server port (default 7878)\n"
+    "  --host ADDR    producer's IPv4 address (default " WIRE_DEFAULT_HOST ")\n"
+    "  --port N       producer's server port (default " WIRE_TEXT(WIRE_DEFAULT_PORT) ")\n"
     "  --once         print one received frame as 60 numbers and exit\n"
     "  --frames N     stop after N frames\n"
     "  --timeout S    give up after S seconds without a frame (default: 10 with\n"
@@ -23,8 +24,8 @@ const char hallview_usage[] =
 int hallview_parse_options(int argc, char **argv, hallview_options *o,
                            char *err, size_t errlen)
 {
-    strcpy(o->host, "127.0.0.1");
-    o->port = 7878;
+    strcpy(o->host, WIRE_DEFAULT_HOST);
+    o->port = WIRE_DEFAULT_PORT;
     o->once = 0;
     o->frames = -1;
     o->timeout = -1;

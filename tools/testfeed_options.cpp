@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "cli/cli.h"
+#include "wire/wire.h"
 
 const char testfeed_usage[] =
     "usage: testfeed [options] [walk|boxes|all|off]\n"
@@ -14,7 +15,7 @@ const char testfeed_usage[] =
     "  all    every channel at the level\n"
     "  off    every channel dark\n"
     "options:\n"
-    "  --port N     UDP server port (default 7879, the box driver's \"Test pattern\" feed)\n"
+    "  --port N     UDP server port (default " WIRE_TEXT(WIRE_PORT_TEST) ", the box driver's \"Test pattern\" feed)\n"
     "  --rate N     frames per second, 1..1000 (default 30)\n"
     "  --hold N     frames per step of walk and boxes (default: one second's worth)\n"
     "  --level N    level of lit channels, 0..255 (default 255)\n"
@@ -24,7 +25,7 @@ const char testfeed_usage[] =
 int testfeed_parse_options(int argc, char **argv, testfeed_options *o,
                            char *err, size_t errlen)
 {
-    o->port = 7879;
+    o->port = WIRE_PORT_TEST;
     o->rate = 30;
     o->hold = -1;
     o->level = 255;
