@@ -9,8 +9,8 @@
 #include "boxline/scale_table.h"
 #include "support/process.h"
 #include "support/udp.h"
+#include "testfeed/testfeed_options.h"
 #include "tools/hallview_options.h"
-#include "tools/testfeed_options.h"
 
 namespace {
 

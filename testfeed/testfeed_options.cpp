@@ -1,5 +1,5 @@
 /* testfeed_options.cpp -- parses the test feed's command line. */
-#include "tools/testfeed_options.h"
+#include "testfeed/testfeed_options.h"
 
 #include <stdio.h>
 #include <string.h>
