@@ -7,6 +7,7 @@
  * the last frame, all in file-level variables below. */
 #include <arpa/inet.h>
 #include <errno.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -17,6 +18,7 @@
 
 #include "boxdriver/box_options.h"
 #include "boxdriver/hall.h"
+#include "cli/cli.h"
 #include "wire/feed_sub.h"
 #include "wire/wire.h"
 
@@ -237,23 +239,21 @@ static int scale_frame()
 
 int main(int argc, char **argv)
 {
-    setvbuf(stdout, NULL, _IOLBF, 0);
-
     box_options options;
     char err[256];
-    if (box_parse_options(argc, argv, &options, err, sizeof err) != 0) {
-        fprintf(stderr, "%s\n", err);
-        return 2;
-    }
-    if (options.help) {
-        printf(box_usage, argv[0], BOX_BAUD,
-               MAIN_MUSIC_HOST == HOST_A ? "\"Main Music\" and \"Local comp\""
-                                         : "\"Local comp\"",
-               MAIN_MUSIC_HOST == HOST_B
-                   ? "\"Main Music\", \"Test pattern\" and \"Pong! Pong!\""
-                   : "\"Test pattern\" and \"Pong! Pong!\"");
-        return 0;
-    }
+    int parsed = box_parse_options(argc, argv, &options, err, sizeof err);
+    char usage[2048 + PATH_MAX]; /* the text with the program's path filled in */
+    usage[0] = '\0';
+    if (parsed == 0 && options.help)
+        snprintf(usage, sizeof usage, box_usage, argv[0], BOX_BAUD,
+                 MAIN_MUSIC_HOST == HOST_A ? "\"Main Music\" and \"Local comp\""
+                                           : "\"Local comp\"",
+                 MAIN_MUSIC_HOST == HOST_B
+                     ? "\"Main Music\", \"Test pattern\" and \"Pong! Pong!\""
+                     : "\"Test pattern\" and \"Pong! Pong!\"");
+    int settled = cli_settle(parsed, err, options.help, usage);
+    if (settled != CLI_GO_ON)
+        return settled;
     hall_set_device(options.device);
     fill_feed_list(options.host);
     next_port = options.first_port;
