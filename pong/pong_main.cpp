@@ -3,12 +3,30 @@
  * 8000 and paddle 2 on 8001, shows the picture in a small window. */
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <time.h>
 
+#include "cli/cli.h"
 #include "wire/feed_client.h"
 #include "netserver/hall.h"
 #include "pong/my_pong.h"
+
+/* The game takes --help and nothing else. */
+static const char UNKNOWN[] = "hallpong: unknown argument '%s'";
+static const cli_option options[] = {
+    {"help", 'h', CLI_NO_VALUE, 0, NULL},
+    {NULL, 0, CLI_NO_VALUE, 0, NULL},
+};
+static const cli_wording wording = {UNKNOWN, UNKNOWN};
+
+static int take(void *help, int key, const char *value, char *err, size_t errlen)
+{
+    if (key == CLI_OPERAND) {
+        snprintf(err, errlen, UNKNOWN, value);
+        return -1;
+    }
+    *(int *)help = 1;
+    return 1;
+}
 
 static void usage(FILE *to)
 {
@@ -25,15 +43,17 @@ static void usage(FILE *to)
 
 int main(int argc, char **argv)
 {
-    setvbuf(stdout, NULL, _IOLBF, 0);
-    if (argc > 1) {
-        if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
-            usage(stdout);
-            return 0;
-        }
-        fprintf(stderr, "hallpong: unknown argument '%s'\n", argv[1]);
+    cli_line_buffered();
+    int help = 0;
+    char err[256];
+    if (cli_parse(argc, argv, options, &wording, take, &help, err, sizeof err) != 0) {
+        fprintf(stderr, "%s\n", err);
         usage(stderr);
         return 2;
+    }
+    if (help) {
+        usage(stdout);
+        return 0;
     }
 
     server_port = WIRE_PORT_PONG;
