@@ -106,7 +106,7 @@ int paddle_parse_command_line(int argc, char *const argv[], int with_device,
     opts->device = PADDLE_DEFAULT_DEVICE;
     opts->help = 0;
     /* The walk stops at the first null argument, as a C argv ends. */
-    int given = 1;
+    int given = argc > 0 ? 1 : 0;
     while (given < argc && argv[given])
         given++;
     parse_state st = {opts, 0};
