@@ -15,6 +15,7 @@
 
 #include <atomic>
 
+#include "cli/cli.h"
 #include "host/audio_out.h"
 #include "host/audio_source.h"
 #include "host/host_options.h"
@@ -159,16 +160,13 @@ static void host_disable_plugin(VisPlugin *)
 
 int main(int argc, char **argv)
 {
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    char err[512];
-    if (host_parse_options(argc, argv, &opts, err, sizeof err) != 0) {
-        fprintf(stderr, "glimhost: %s\n", err);
-        return 2;
-    }
-    if (opts.action == HOST_HELP) {
-        fputs(host_usage, stdout);
-        return 0;
-    }
+    char err[512] = "";
+    int parsed = host_parse_options(argc, argv, &opts, err, sizeof err);
+    char refusal[sizeof err + 16];
+    snprintf(refusal, sizeof refusal, "glimhost: %s", err);
+    int settled = cli_settle(parsed, refusal, opts.action == HOST_HELP, host_usage);
+    if (settled != CLI_GO_ON)
+        return settled;
     char default_path[PATH_MAX + 32];
     const char *plugin_path = opts.plugin ? opts.plugin
                                           : plugin_default_path(default_path, sizeof default_path);

@@ -6,6 +6,7 @@
  * every tenth frame, ages the list. All of it runs inside the producer's
  * own calls: no thread, no timer, nothing that blocks. */
 #include "netserver/hall.h"
+#include "wire/wire.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -24,7 +25,7 @@ struct subscriber {
     subscriber *next;
 };
 
-const int FRAME_BYTES = 60;
+const int FRAME_BYTES = WIRE_FRAME_BYTES;
 const int REQUEST_BUFFER = 1500;
 const int NEW_TTL = 300;
 const int RENEW_TTL = 75;
@@ -114,7 +115,7 @@ int cull_subscribers(void)
 
 extern "C" {
 
-uint16_t server_port = 7878;
+uint16_t server_port = WIRE_PORT_MUSIC;
 
 /* Bind the server socket; -1 when it cannot be created or bound. */
 int init_lights(void)
