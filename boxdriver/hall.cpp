@@ -3,8 +3,17 @@
  * Every frame goes to the boxes as 30 three-byte commands, one per channel
  * pair: an address byte with bit 7 set, then two firing delays from the
  * dimming table. State: the open device, the channel map and the frame in
- * hardware order, all kept for the life of the program. Called from the
- * box driver's main loop only. */
+ * hardware order, all kept for the life of the program; and the pacing:
+ * when the line will be free, and the frame waiting for it. Called from
+ * the box driver's main loop only.
+ *
+ * Pacing: a frame takes 25.8 ms on the line at 38400 baud, and a feed may
+ * come three times as fast. Writing every frame would fill the output
+ * queue, and the lamps would run behind by its length; so a frame is
+ * written only once the one before has left, and a frame that comes
+ * meanwhile waits, replaced by any newer one. When the line has gone is
+ * known from its speed and, on a real port, from the kernel's count of
+ * bytes still unsent (an adapter's own buffer included). */
 #include "boxdriver/hall.h"
 
 #include <errno.h>
@@ -12,10 +21,12 @@
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
-#include "boxline/scale_table.h"
+#include "boxline/line.h"
 
 #if BOX_BAUD == 57600
 #define BOX_SPEED B57600
@@ -27,9 +38,8 @@
 
 namespace {
 
-const int PAIRS_PER_BOX = 3;
-const int COMMAND_BYTES = 3;
 const char *const MAP_FILE = "hall_config";
+const long long FRAME_NS = boxline_line_ns(BOX_BAUD, BOXLINE_FRAME_BYTES);
 
 /* PATH_MAX holds every path open() accepts, /dev/ttyUSB0 and longer. */
 char modem_device[PATH_MAX] = "/dev/ttyS0";
@@ -37,11 +47,58 @@ int box_fd = -1;                           /* open serial device, or -1 */
 box_location box_locations[LIGHT_CHANNELS]; /* frame index -> box, channel */
 int mapped_light_data[LIGHT_CHANNELS];      /* frame in hardware order */
 
-/* Levels are clamped here: producers may hand over any int, and the level
- * indexes the dimming table. */
-int clamp_level(int level)
+bool pacing = false;                        /* hold frames while the line is busy */
+long long line_free_ns = 0;                 /* when the last frame written has
+                                               left the line (CLOCK_MONOTONIC) */
+bool frame_waiting = false;                 /* waiting_frame is to go out */
+int waiting_frame[LIGHT_CHANNELS];          /* the newest frame, as handed in */
+long long frames_written = 0;
+long long frames_replaced = 0;              /* waited, and a newer came */
+
+long long now_ns()
 {
-    return level < 0 ? 0 : level > 255 ? 255 : level;
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+/* Whether the line has sent everything handed to it. On a serial port
+ * the kernel knows what is still queued, the adapter's buffer included;
+ * a pseudo-terminal says 0, and the line's speed alone decides. */
+bool line_free(long long now)
+{
+    if (now < line_free_ns)
+        return false;
+    int queued = 0;
+    if (ioctl(box_fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        line_free_ns = now + boxline_line_ns(BOX_BAUD, queued);
+        return false;
+    }
+    return true;
+}
+
+/* Map and write one frame, and note when it will have left the line. The
+ * write sizes are the boxes' own: after every command for pair 0, so box
+ * 1 pair 0 alone, then pairs 1 and 2 of a box with pair 0 of the next,
+ * then the last two pairs. Failed writes are ignored (the boxes keep
+ * their last levels). */
+void write_frame(int values[LIGHT_CHANNELS], long long now)
+{
+    map_frame(values);
+    unsigned char out[BOXLINE_FRAME_BYTES];
+    boxline_frame(mapped_light_data, out);
+    int from = 0;
+    for (int c = 0; c < BOXLINE_FRAME_COMMANDS; c++) {
+        int end = (c + 1) * BOXLINE_COMMAND_BYTES;
+        if (c % BOXLINE_PAIRS == 0 || c == BOXLINE_FRAME_COMMANDS - 1) {
+            if (write(box_fd, out + from, end - from) < 0) {
+                /* ignored, as above */
+            }
+            from = end;
+        }
+    }
+    line_free_ns = (now > line_free_ns ? now : line_free_ns) + FRAME_NS;
+    frames_written++;
 }
 
 void load_identity_map()
@@ -110,38 +167,28 @@ int init_lights(void)
         return -1;
     }
 
+    line_free_ns = 0;
+    frame_waiting = false;
     load_map();
     return 0;
 }
 
-/* Build and write the 30 commands of one frame. Always 0; failed writes
- * are ignored (the frame is partly lost), and without a device nothing is
- * mapped or written. */
+/* Show one frame: written at once when the line is free, else kept as the
+ * waiting frame (replacing an older one) for hall_line_service. Always 0;
+ * without a device nothing is mapped or written. */
 int renderFrame(int values[60])
 {
     if (box_fd < 0)
         return 0;
-    map_frame(values);
-
-    /* One write per box boundary: box 1 pair 0 alone, then pairs 1 and 2
-     * of a box with pair 0 of the next, then the last two pairs. */
-    char out[COMMAND_BYTES * PAIRS_PER_BOX];
-    int used = 0;
-    for (int j = 0; j < LIGHT_CHANNELS; j += 2) {
-        int box = j / LIGHT_CHANNELS_PER_BOX + 1;
-        int pair = (j % LIGHT_CHANNELS_PER_BOX) / 2;
-        set_light_intensity(box, pair, mapped_light_data[j],
-                            mapped_light_data[j + 1], out + used);
-        used += COMMAND_BYTES;
-        if (pair == 0) {
-            if (write(box_fd, out, used) < 0) {
-                /* ignored: the boxes keep their last levels */
-            }
-            used = 0;
-        }
-    }
-    if (used > 0 && write(box_fd, out, used) < 0) {
-        /* ignored as above */
+    if (frame_waiting)
+        frames_replaced++;
+    long long now = now_ns();
+    if (!pacing || line_free(now)) {
+        frame_waiting = false;
+        write_frame(values, now);
+    } else {
+        memcpy(waiting_frame, values, sizeof waiting_frame);
+        frame_waiting = true;
     }
     return 0;
 }
@@ -158,9 +205,7 @@ int deinit_lights(void)
 
 int set_light_intensity(int box, int pair, int level1, int level2, char *out)
 {
-    out[0] = (char)(0x80 | (((unsigned)box << 2) & 0xff) | ((unsigned)pair & 0xff));
-    out[1] = (char)(scale_table[255 - clamp_level(level1)] & 0xff);
-    out[2] = (char)(scale_table[255 - clamp_level(level2)] & 0xff);
+    boxline_command(box, pair, level1, level2, (unsigned char *)out);
     return 0;
 }
 
@@ -218,6 +263,45 @@ int hall_read_map(FILE *file)
 const struct box_location *hall_map(void)
 {
     return box_locations;
+}
+
+void hall_line_pace(int on)
+{
+    pacing = on != 0;
+}
+
+int hall_line_timeout(struct timeval *timeout)
+{
+    if (!frame_waiting || box_fd < 0)
+        return 0;
+    long long wait = line_free_ns - now_ns();
+    if (wait < 0)
+        wait = 0;
+    long long usec = (wait + 999) / 1000; /* never wake before the line frees */
+    long long given = (long long)timeout->tv_sec * 1000000 + timeout->tv_usec;
+    if (usec >= given)
+        return 0;
+    timeout->tv_sec = (time_t)(usec / 1000000);
+    timeout->tv_usec = (suseconds_t)(usec % 1000000);
+    return 1;
+}
+
+int hall_line_service(void)
+{
+    if (!frame_waiting || box_fd < 0)
+        return 0;
+    long long now = now_ns();
+    if (line_free(now)) {
+        frame_waiting = false;
+        write_frame(waiting_frame, now);
+    }
+    return 0;
+}
+
+void hall_line_counts(long long *written, long long *replaced)
+{
+    *written = frames_written;
+    *replaced = frames_replaced;
 }
 
 } // extern "C"

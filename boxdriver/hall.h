@@ -6,6 +6,7 @@
 #define BOXDRIVER_HALL_H
 
 #include <stdio.h>
+#include <sys/time.h>
 
 #include "interface_2001.h"
 
@@ -55,6 +56,27 @@ int hall_read_map(FILE *file);
 
 /* The current channel map (60 entries), for inspection. */
 const struct box_location *hall_map(void);
+
+/* Pacing. Once it is on, the back-end never hands the line a frame while
+ * the one before is still going out: renderFrame then keeps the frame as
+ * the waiting one (a newer frame replaces it), and it goes out as soon as
+ * the line is free. The caller's loop wakes for that moment with
+ * hall_line_timeout and hall_line_service; a caller without such a loop
+ * leaves pacing off, and every frame is written as it comes. */
+
+/* Turn pacing on (1) or off (0, the start). */
+void hall_line_pace(int on);
+
+/* Shorten *timeout to the moment the line frees when a frame waits for
+ * it. 1 when it was shortened, 0 when it was left alone. */
+int hall_line_timeout(struct timeval *timeout);
+
+/* Write the waiting frame if the line is free now. Always 0. */
+int hall_line_service(void);
+
+/* Frames written to the line, and frames replaced while they waited for
+ * it, since the start. */
+void hall_line_counts(long long *written, long long *replaced);
 
 #ifdef __cplusplus
 }

@@ -8,12 +8,14 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <limits.h>
+#include <math.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/select.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "boxdriver/box_options.h"
@@ -63,6 +65,7 @@ const feed_row feed_rows[] = {
 const int WRAP_PORT = 7879;
 const int LAST_PORT = 10000;
 const long SELECT_TIMEOUT_US = 500000;
+const long long SECOND_NS = 1000000000LL;
 const int MAX_WAITING_READS = 64;     /* datagrams taken per turn at most */
 
 feed_record feed_list[8];             /* the rows above and a terminator */
@@ -72,6 +75,10 @@ int next_port = 7881;                 /* local port of the next feed socket */
 int scale = 256;                      /* master level, 0..256 in steps of 16 */
 feed_sub feed;                        /* the selected feed's subscription */
 int light_data[LIGHT_CHANNELS];       /* the frame last read */
+
+long long line_report_ns = 0;         /* when the line's figures were last taken */
+long long line_written = 0, line_replaced = 0;  /* ... and their counts then */
+long line_shown = -1, replaced_shown = -1;       /* the figures last printed */
 
 bool console_open = true;             /* standard input still gives keys */
 bool console_changed = false;         /* saved_console must be put back */
@@ -131,6 +138,37 @@ void read_feed()
         scale_frame();
         renderFrame(light_data);
     }
+}
+
+long long monotonic_ns()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * SECOND_NS + ts.tv_nsec;
+}
+
+/* Once a second: the frames the line carried and the frames replaced
+ * while waiting for it, in a line under the menu whenever they change
+ * (the line's rate by more than a frame a second, or replacing begins
+ * or ends), so the operator sees when the feed outruns the line. */
+void report_line(long long now)
+{
+    if (now - line_report_ns < SECOND_NS)
+        return;
+    long long written, replaced;
+    hall_line_counts(&written, &replaced);
+    double seconds = (double)(now - line_report_ns) / SECOND_NS;
+    long rate = lround((double)(written - line_written) / seconds);
+    long lost = lround((double)(replaced - line_replaced) / seconds);
+    if (line_report_ns > 0 &&
+        (labs(rate - line_shown) > 1 || (lost > 0) != (replaced_shown > 0))) {
+        printf("Line: %ld frames/s, %ld frames/s replaced\n", rate, lost);
+        line_shown = rate;
+        replaced_shown = lost;
+    }
+    line_report_ns = now;
+    line_written = written;
+    line_replaced = replaced;
 }
 
 /* Act on one key. 0 to go on, -1 when no new feed socket could be opened. */
@@ -258,8 +296,10 @@ int main(int argc, char **argv)
     fill_feed_list(options.host);
     next_port = options.first_port;
 
-    /* Without the device the console runs all the same. */
+    /* Without the device the console runs all the same. The loop below
+     * sends frames that wait for the line. */
     init_lights();
+    hall_line_pace(1);
 
     feed_sub_init(&feed);
     if (subscribe(false) < 0)
@@ -268,16 +308,29 @@ int main(int argc, char **argv)
     display_menu();
 
     int previous_ready = 0;
+    long long turn_ends = monotonic_ns() + SELECT_TIMEOUT_US * 1000LL;
     for (;;) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(feed.sock, &readable);
         if (console_open)
             FD_SET(0, &readable);
-        struct timeval timeout = {0, SELECT_TIMEOUT_US};
+        /* A turn waits up to half a second for input; a frame waiting for
+         * the line wakes the loop sooner, for the line alone. */
+        long long left = turn_ends - monotonic_ns();
+        left = left < 0 ? 0 : (left + 999) / 1000;
+        struct timeval timeout = {(time_t)(left / 1000000), (suseconds_t)(left % 1000000)};
+        int for_line = hall_line_timeout(&timeout);
         int ready = select(feed.sock + 1, &readable, NULL, NULL, &timeout);
         if (ready < 0)
             continue;
+        long long now = monotonic_ns();
+        if (ready == 0 && for_line && now < turn_ends) {
+            hall_line_service();
+            report_line(now);
+            continue;
+        }
+        turn_ends = now + SELECT_TIMEOUT_US * 1000LL;
 
         if (ready != previous_ready) {
             if (ready == 0)
@@ -292,6 +345,8 @@ int main(int argc, char **argv)
             read_feed();
         if (console_open && FD_ISSET(0, &readable) && read_console() < 0)
             return -1;
+        hall_line_service();
+        report_line(now);
 
         feed_sub_turn(&feed);
     }
