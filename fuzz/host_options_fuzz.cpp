@@ -28,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             (void)strlen(o.pattern_options);
         if (o.port != -1 && (o.port < 1 || o.port > 65535))
             __builtin_trap();
+        if (o.light_delay_ms < -HOST_LIGHT_DELAY_MAX_MS ||
+            o.light_delay_ms > HOST_LIGHT_DELAY_MAX_MS ||
+            (o.source == HOST_SOURCE_CAPTURE && o.light_delay_ms < 0))
+            __builtin_trap();  /* live input cannot be seen ahead */
     } else if (memchr(err, '\n', strnlen(err, sizeof err))) {
         __builtin_trap();  /* reasons are one line */
     }

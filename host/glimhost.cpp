@@ -111,7 +111,8 @@ gboolean on_signal(gpointer)
     return G_SOURCE_REMOVE;
 }
 
-/* Once a second on a terminal: source, callbacks a second, pattern. */
+/* Once a second on a terminal: source, callbacks a second, pattern, and
+ * the lights' delay against the sound. */
 gboolean on_status(gpointer)
 {
     long now = player_callbacks();
@@ -121,10 +122,11 @@ gboolean on_status(gpointer)
     if (running)
         last_pattern = running;
     const char *current = last_pattern;
-    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s   ", source.name,
+    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s | lights %+d ms   ", source.name,
             out_audible() ? "sound" : "silent", now - last_callbacks,
             current && enabled && !opts.has_pattern ? "pattern " : "",
-            current && enabled && !opts.has_pattern ? current : pattern_label);
+            current && enabled && !opts.has_pattern ? current : pattern_label,
+            opts.light_delay_ms);
     last_callbacks = now;
     return G_SOURCE_CONTINUE;
 }
@@ -189,6 +191,13 @@ int main(int argc, char **argv)
         rc = source_open_demo(&source);
     if (rc != 0)
         return fail(err);
+    int delay_limit = player_light_delay_limit_ms(source.rate);
+    if (opts.light_delay_ms > delay_limit || opts.light_delay_ms < -delay_limit) {
+        fprintf(stderr, "glimhost: --light-delay %d goes beyond the %d ms of music the player "
+                        "holds at %d Hz\n", opts.light_delay_ms, delay_limit, source.rate);
+        return 2;
+    }
+    player_set_light_delay(opts.light_delay_ms);
 
     if (plugin_open(plugin_path, err, sizeof err) != 0)
         return fail(err);
@@ -227,6 +236,10 @@ int main(int argc, char **argv)
         vp->init();
     printf("glimhost: playing %s at %d Hz, %.1f callbacks a second%s\n", source.name,
            source.rate, player_rate(), source.live || out_audible() ? "" : ", silently");
+    if (opts.light_delay_ms != 0)
+        printf("glimhost: the lights come %d ms %s than the sound\n",
+               opts.light_delay_ms < 0 ? -opts.light_delay_ms : opts.light_delay_ms,
+               opts.light_delay_ms < 0 ? "earlier" : "later");
     if (vp->playback_start)
         vp->playback_start();
     if (pthread_create(&render_thread, nullptr, render_main, nullptr) != 0) {

@@ -32,6 +32,11 @@ const char host_usage[] =
     "                          still plays in real time, each callback analyses\n"
     "                          the newest 512 samples played\n"
     "  --frames N              stop after N callbacks\n"
+    "  --light-delay MS        the lights MS milliseconds later than the sound\n"
+    "                          (-2000..2000, default 0), for a sound path slower\n"
+    "                          than the lamps; negative: earlier, each callback\n"
+    "                          analysing what will be heard -MS from now, to make\n"
+    "                          up for the lamps' own path (not with --capture)\n"
     "  --keep-playing          go on playing when the plug-in asks to be disabled\n"
     "  --list-patterns         list the patterns the plug-in exports, then exit\n"
     "  --help                  show this text\n"
@@ -44,8 +49,11 @@ namespace {
 
 enum {
     KEY_HELP, KEY_LIST, KEY_DEMO, KEY_MUTE, KEY_KEEP, KEY_CAPTURE,
-    KEY_PLUGIN, KEY_PATTERN, KEY_PORT, KEY_RATE, KEY_FRAMES
+    KEY_PLUGIN, KEY_PATTERN, KEY_PORT, KEY_RATE, KEY_FRAMES, KEY_LIGHT_DELAY
 };
+
+const char LIGHT_DELAY_REFUSAL[] =
+    "--light-delay needs whole milliseconds, -2000..2000, not \"%s\"";
 
 const char PATTERN_REFUSAL[] =
     "--pattern needs NAME[:OPTIONS] (NAME of letters, digits and '_'), not \"%s\"";
@@ -63,6 +71,8 @@ const cli_option options[] = {
     {"port", 0, CLI_VALUE, KEY_PORT, "--port needs a number 1..65535, not \"\""},
     {"rate", 0, CLI_VALUE, KEY_RATE, "--rate needs callbacks a second, 0.1..20000, not \"\""},
     {"frames", 0, CLI_VALUE, KEY_FRAMES, "--frames needs a number 1..2147483647, not \"\""},
+    {"light-delay", 0, CLI_VALUE, KEY_LIGHT_DELAY,
+     "--light-delay needs whole milliseconds, -2000..2000, not \"\""},
     {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
 };
 const cli_wording wording = {"unknown option %s (try --help)", "%s needs a value"};
@@ -137,6 +147,11 @@ int take(void *record, int key, const char *v, char *err, size_t err_len)
             return refuse(err, err_len, "--rate needs callbacks a second, 0.1..20000, not \"%s\"",
                           v);
         return 0;
+    case KEY_LIGHT_DELAY:
+        if (cli_parse_long(v, -HOST_LIGHT_DELAY_MAX_MS, HOST_LIGHT_DELAY_MAX_MS, &p) != 0)
+            return refuse(err, err_len, LIGHT_DELAY_REFUSAL, v);
+        o->light_delay_ms = (int)p;
+        return 0;
     default:
         if (cli_parse_long(v, 1, 0x7fffffffL, &o->frames) != 0)
             return refuse(err, err_len, "--frames needs a number 1..2147483647, not \"%s\"", v);
@@ -198,6 +213,12 @@ int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t
         return 0;
     if (st.sources > 1) {
         snprintf(err, err_len, "%s", "give only one of --demo, --capture and FILE");
+        return -1;
+    }
+    if (o->source == HOST_SOURCE_CAPTURE && o->light_delay_ms < 0) {
+        snprintf(err, err_len, "%s",
+                 "a negative --light-delay looks ahead in the music: live --capture "
+                 "cannot be seen ahead");
         return -1;
     }
     return 0;

@@ -31,7 +31,12 @@ typedef struct {
     long frames;                 /* --frames, 0 = no limit */
     int mute;                    /* --mute */
     int keep_playing;            /* --keep-playing */
+    int light_delay_ms;          /* --light-delay: lights this much later than
+                                    the sound (negative: earlier) */
 } host_options;
+
+/* The largest --light-delay either way, in milliseconds. */
+#define HOST_LIGHT_DELAY_MAX_MS 2000
 
 /* Fill *o from argv[1..argc-1]. 0 on success; -1 with a one-line reason
  * (no newline) in err on a bad or contradictory command line. */

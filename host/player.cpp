@@ -2,9 +2,13 @@
  * source into a ring of recent frames and written to the output a little
  * ahead of playback; each callback takes the 512 frames that end at the
  * current playback position, so the lights follow what is heard, never
- * what is still buffered. Nothing is allocated once the loop runs. */
+ * what is still buffered. A light delay moves that end back into what was
+ * heard, or ahead into music read early from the source (and held in the
+ * ring, not yet written to the output). Nothing is allocated once the
+ * loop runs. */
 #include "host/player.h"
 
+#include <math.h>
 #include <pthread.h>
 #include <string.h>
 #include <time.h>
@@ -16,13 +20,16 @@
 
 namespace {
 
-const int RING_FRAMES = 1 << 16;          /* about 1.5 s at 44.1 kHz */
+const int RING_FRAMES = 1 << 18;          /* about 6 s at 44.1 kHz */
 const int RING_MASK = RING_FRAMES - 1;
 const int64_t LATE_LIMIT_NS = 250000000;  /* further behind than this: re-plan */
 const int64_t SLEEP_SLICE_NS = 50000000;  /* so that a stop is seen soon */
 
 int16_t ring[RING_FRAMES * 2];            /* recent frames, stereo, by position */
 int64_t pulled = 0;                       /* frames taken from the source */
+int64_t fed = 0;                          /* ... and written to the output */
+int light_delay_ms = 0;                   /* lights later (+) or earlier (-) */
+int64_t delay_frames = 0;                 /* the same in frames of the source */
 int16_t window_frames[512 * 2];           /* the 512 frames a callback analyses */
 int16_t freq_data[2][256];
 int16_t pcm_data[2][512];
@@ -59,10 +66,13 @@ void sleep_until(int64_t when)
     }
 }
 
-/* Take up to `frames` (at most one chunk) from the source into the ring
- * (and the output unless `to_output` is false). Frames read, 0 at the
- * end, -1 on error. */
-int pull_chunk(bool to_output, int64_t now, int frames = SOURCE_CHUNK)
+/* Room the ring keeps besides the light delay: a callback's window, the
+ * output's buffering and a chunk being pulled. */
+const int64_t RING_SPARE = 512 + 8192 + SOURCE_CHUNK;
+
+/* Take up to `frames` (at most one chunk) from the source into the ring.
+ * Frames read, 0 at the end, -1 on error. */
+int pull_chunk(int frames = SOURCE_CHUNK)
 {
     int n = src.read(chunk, frames);
     if (n <= 0)
@@ -72,10 +82,24 @@ int pull_chunk(bool to_output, int64_t now, int frames = SOURCE_CHUNK)
         ring[2 * p] = chunk[2 * i];
         ring[2 * p + 1] = chunk[2 * i + 1];
     }
-    if (to_output)
-        out_write(chunk, n, now);
     pulled += n;
     return n;
+}
+
+/* Write what was pulled to the output until it holds `upto` frames, a
+ * chunk at a time (two pieces where the ring wraps). */
+void feed_output(int64_t upto, int64_t now)
+{
+    if (upto > pulled)
+        upto = pulled;
+    while (fed < upto) {
+        int64_t n = upto - fed < SOURCE_CHUNK ? upto - fed : SOURCE_CHUNK;
+        int64_t at = fed & RING_MASK;
+        if (at + n > RING_FRAMES)
+            n = RING_FRAMES - at;
+        out_write(ring + 2 * at, (int)n, now);
+        fed += n;
+    }
 }
 
 /* One callback: the 512 frames that end at `position` (silence before
@@ -84,7 +108,7 @@ void callback(int64_t position)
 {
     for (int i = 0; i < 512; i++) {
         int64_t p = position - 512 + i;
-        if (p < 0 || p < pulled - RING_FRAMES) {
+        if (p < 0 || p < pulled - RING_FRAMES || p >= pulled) {
             window_frames[2 * i] = window_frames[2 * i + 1] = 0;
         } else {
             window_frames[2 * i] = ring[2 * (p & RING_MASK)];
@@ -122,14 +146,14 @@ enum player_end run_live(void)
     while (!stop_requested.load()) {
         for (long got = 0; got < step;) {
             long want = step - got < SOURCE_CHUNK ? step - got : SOURCE_CHUNK;
-            int n = pull_chunk(false, 0, (int)want);
+            int n = pull_chunk((int)want);
             if (n < 0)
                 return PLAYER_ERROR;
             if (n == 0)
                 return PLAYER_END_OF_SOURCE;
             got += n;
         }
-        callback(pulled);
+        callback(pulled - delay_frames);
         if (limit_reached())
             return PLAYER_FRAMES_DONE;
     }
@@ -137,10 +161,14 @@ enum player_end run_live(void)
 }
 
 /* A file or the demo: the loop runs on the clock, one tick a callback,
- * keeping the output fed ahead of the playback position. */
+ * keeping the output fed ahead of the playback position, and the ring
+ * as far ahead as a negative light delay looks. */
 enum player_end run_clocked(void)
 {
     const double period_ns = 1e9 / callback_rate;
+    const int64_t look_ahead = delay_frames < 0 ? -delay_frames : 0;
+    const int64_t delay_ns = (int64_t)(light_delay_ms < 0 ? -light_delay_ms : light_delay_ms) *
+                             1000000;
     int64_t base = now_ns();     /* tick k is due at base + (k - base_tick + 1) periods */
     long base_tick = 0;
     int64_t end_time = -1;       /* when the source ran out, or -1 */
@@ -160,22 +188,33 @@ enum player_end run_clocked(void)
         /* The silent clock reads the tick's due time, so that the natural
          * rate gives exactly 512 frames a callback. */
         int64_t position = out_position(due);
-        while (end_time < 0 && pulled < position + out_ahead()) {
-            int n = pull_chunk(true, now);
+        int64_t ahead = out_ahead() > look_ahead ? out_ahead() : look_ahead;
+        while (end_time < 0 && pulled < position + ahead) {
+            int n = pull_chunk();
             if (n < 0)
                 return PLAYER_ERROR;
             if (n == 0)
                 end_time = now;
         }
+        /* The output gets what it needs ahead of playback; only the look
+         * ahead stays back (all of it once the music has ended). */
+        int64_t feed_to = pulled - look_ahead;
+        if (feed_to < position + out_ahead())
+            feed_to = position + out_ahead();
+        feed_output(end_time >= 0 ? pulled : feed_to, now);
+        /* The end comes when the last frame has been heard and, with
+         * lights later than the sound, analysed. */
+        int64_t analysed = position - delay_frames;
         bool finished = false;
-        if (end_time >= 0 && position >= pulled) {
-            position = pulled;
+        if (end_time >= 0 && position >= pulled && analysed >= pulled)
             finished = true;
-        }
+        if (analysed > pulled)
+            analysed = pulled;
         /* A sound stream may never report the last frames as heard. */
-        if (end_time >= 0 && now - end_time > 1000000000LL * out_ahead() / src.rate + 200000000)
+        if (end_time >= 0 &&
+            now - end_time > 1000000000LL * out_ahead() / src.rate + 200000000 + delay_ns)
             finished = true;
-        callback(position);
+        callback(analysed);
         if (limit_reached())
             return PLAYER_FRAMES_DONE;
         if (finished)
@@ -186,10 +225,25 @@ enum player_end run_clocked(void)
 
 } // namespace
 
+void player_set_light_delay(int ms)
+{
+    light_delay_ms = ms;
+}
+
+int player_light_delay_limit_ms(int rate)
+{
+    return rate > 0 ? (int)((RING_FRAMES - RING_SPARE) * 1000 / rate) : 0;
+}
+
 int player_prepare(const audio_source *source, VisPlugin *vp, double rate, long max_frames)
 {
+    int limit = player_light_delay_limit_ms(source->rate);
+    if (light_delay_ms > limit || light_delay_ms < -limit ||
+        (light_delay_ms < 0 && source->live))
+        return -1;
     if (spectrum_init() != 0)
         return -1;
+    delay_frames = (int64_t)llround((double)light_delay_ms * source->rate / 1000.0);
     src = *source;
     plugin = vp;
     attached.store(vp != nullptr);
@@ -199,6 +253,7 @@ int player_prepare(const audio_source *source, VisPlugin *vp, double rate, long 
     stop_requested.store(false);
     callbacks.store(0);
     pulled = 0;
+    fed = 0;
     memset(ring, 0, sizeof ring);
     return 0;
 }

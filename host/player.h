@@ -21,8 +21,20 @@ enum player_end { PLAYER_RUNNING, PLAYER_END_OF_SOURCE, PLAYER_FRAMES_DONE,
 /* Set up a run: the open source (its output already opened with
  * out_open unless the source is live), the enabled plug-in (NULL for
  * none), callbacks a second (0: one per 512 frames played) and a callback
- * limit (0: none). 0, or -1 when the FFT cannot be planned. */
+ * limit (0: none). 0, or -1 when the FFT cannot be planned or the light
+ * delay does not fit (beyond the limit, or ahead of a live source). */
 int player_prepare(const audio_source *source, VisPlugin *vp, double rate, long max_frames);
+
+/* The lights against the sound, set before player_prepare: each callback
+ * analyses what was heard `ms` milliseconds ago, or with a negative `ms`
+ * what will be heard -ms from now (a clocked source only: the music is
+ * read that far ahead of what is played). 0, the start, analyses what is
+ * heard now. */
+void player_set_light_delay(int ms);
+
+/* The largest light delay, either way, that the player's memory of the
+ * music holds at a sample rate. */
+int player_light_delay_limit_ms(int rate);
 
 /* The loop; returns at the end of the source, after max_frames callbacks,
  * on player_stop or on a read error. Call player_prepare first. */

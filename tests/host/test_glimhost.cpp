@@ -449,6 +449,76 @@ TEST_F(Glimhost, NoSoundServerPlaysSilently)
     EXPECT_EQ(callbacks(r.out).size(), 10u);
 }
 
+// ---- --light-delay ----------------------------------------------------------
+
+/* Silence with one click, a burst of a tone, 1 s in; 1.5 s in all. */
+std::string click_file(const std::string &dir)
+{
+    const int rate = 44100;
+    std::vector<int16_t> s;
+    for (long n = 0; n < rate * 3 / 2; n++) {
+        int16_t v = n >= rate && n < rate + 2048 ? host_run::tone(12, 12000, n) : 0;
+        s.push_back(v);
+        s.push_back(v);
+    }
+    std::string path = dir + "/click.wav";
+    host_run::write_wav(path, rate, 2, s);
+    return path;
+}
+
+struct ClickRun {
+    long click = -1;  /* the callback that first heard it */
+    long total = 0;   /* callbacks in all */
+};
+
+TEST_F(Glimhost, LightDelayMovesTheClickByItsCallbacks)
+{
+    std::string path = click_file(tmp);
+    auto play = [&](int delay) {
+        auto args = probe_args();
+        if (delay)
+            args.insert(args.end(), {"--light-delay", std::to_string(delay)});
+        args.push_back(path);
+        auto r = run(args);
+        EXPECT_EQ(r.code, 0) << r.err;
+        ClickRun c;
+        auto cb = callbacks(r.out);
+        c.total = (long)cb.size();
+        for (auto &k : cb)
+            if (k.value > 0) {
+                c.click = k.n;
+                break;
+            }
+        return c;
+    };
+    /* The silent clock plays 512 samples a callback: 11.6 ms. */
+    const double period_ms = 512 * 1000.0 / 44100;
+    ClickRun plain = play(0);
+    ASSERT_GT(plain.click, 80) << "heard at 1 s, not before";
+    for (int delay : {-200, 150}) {
+        ClickRun moved = play(delay);
+        EXPECT_NEAR(moved.click - plain.click, delay / period_ms, 1.0) << "--light-delay " << delay;
+        /* the music still ends when it ends; later lights run on to show
+         * what was heard last */
+        double extra = delay > 0 ? delay / period_ms : 0;
+        EXPECT_NEAR(moved.total - plain.total, extra, 1.0) << "--light-delay " << delay;
+    }
+}
+
+TEST_F(Glimhost, LightDelayIsRefusedAheadOfLiveInputAndShownOnTheStatusLine)
+{
+    auto r = run({"--capture", "--light-delay", "-20"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(host_run::lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("--capture"), std::string::npos) << r.err;
+
+    auto args = probe_args();
+    args.insert(args.end(), {"--rate", "100", "--frames", "150", "--light-delay", "-35"});
+    auto t = host_run::run_on_terminal(args);
+    EXPECT_EQ(t.code, 0) << t.err;
+    EXPECT_NE(t.err.find("| lights -35 ms"), std::string::npos) << t.err;
+}
+
 // ---- --pattern --------------------------------------------------------------
 
 TEST_F(Glimhost, PatternAndOptionsReachThePlugin)

@@ -138,6 +138,24 @@ TEST(HostOptions, ContradictionsAndUnknownsAreRefused)
     EXPECT_EQ(parse({"--plugin"}).rc, -1);
 }
 
+TEST(HostOptions, LightDelayEitherWayButNotAheadOfLiveInput)
+{
+    EXPECT_EQ(parse({}).o.light_delay_ms, 0);
+    EXPECT_EQ(parse({"--light-delay", "-45", "a.wav"}).o.light_delay_ms, -45);
+    EXPECT_EQ(parse({"--light-delay=150"}).o.light_delay_ms, 150);
+    EXPECT_EQ(parse({"--capture", "--light-delay", "120"}).o.light_delay_ms, 120);
+    for (auto bad : std::vector<std::vector<std::string>>{
+             {"--light-delay", "2001"}, {"--light-delay", "-2001"}, {"--light-delay", "1.5"},
+             {"--light-delay", ""}, {"--light-delay"}}) {
+        auto p = parse(bad);
+        EXPECT_EQ(p.rc, -1) << (bad.size() > 1 ? bad[1] : "");
+        EXPECT_NE(p.err.find("--light-delay"), std::string::npos) << p.err;
+    }
+    auto live = parse({"--light-delay", "-10", "--capture"});
+    EXPECT_EQ(live.rc, -1);
+    EXPECT_NE(live.err.find("--capture"), std::string::npos) << live.err;
+}
+
 TEST(HostOptions, HelpAndListWin)
 {
     EXPECT_EQ(parse({"--mute", "--help", "--bogus"}).o.action, HOST_HELP);
