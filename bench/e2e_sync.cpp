@@ -149,10 +149,10 @@ void stop_sound_server()
  * the newest sample read was played the stream's latency ago. */
 void *monitor_main(void *)
 {
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = RATE;
-    spec.channels = 2;
+    pa_sample_spec sample;
+    sample.format = PA_SAMPLE_S16LE;
+    sample.rate = RATE;
+    sample.channels = 2;
     pa_buffer_attr attr;
     attr.maxlength = (uint32_t)-1;
     attr.tlength = (uint32_t)-1;
@@ -161,7 +161,7 @@ void *monitor_main(void *)
     attr.fragsize = 128 * 4;
     int error = 0;
     pa_simple *rec = pa_simple_new(nullptr, "e2e_sync", PA_STREAM_RECORD, "hallsink.monitor",
-                                   "clicks heard", &spec, nullptr, &attr, &error);
+                                   "clicks heard", &sample, nullptr, &attr, &error);
     if (!rec) {
         fprintf(stderr, "e2e_sync: cannot record the sink: %s\n", pa_strerror(error));
         return nullptr;
