@@ -98,8 +98,13 @@ int emu_parse_options(int argc, char **argv, struct emu_options *o, char *err, s
     o->port = WIRE_PORT_LAMPS;
     o->stats = 0;
     o->help = 0;
-    if (cli_parse(argc, argv, table, &wording, take, o, err, errlen) != 0)
+    if (cli_parse(argc, argv, table, &wording, take, o, err, errlen) != 0) {
+        /* the reason may quote what was typed: keep it one line */
+        for (char *c = err; *c; c++)
+            if ((unsigned char)*c < 0x20)
+                *c = '?';
         return -1;
+    }
     if (!o->help && o->device && o->link) {
         snprintf(err, errlen, "boxemu: --link names a pseudo-terminal of boxemu's own; "
                               "it does not go with --device");
