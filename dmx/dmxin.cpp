@@ -77,12 +77,7 @@ int main(int argc, char **argv)
         deinit_lights();
         return 1;
     }
-    if (ola_link_listen(&l.link, l.o.universe, take_dmx, &l) != 0) {
-        fprintf(stderr, "dmxin: olad on port %u closed the connection at once\n",
-                l.o.ola_port);
-        deinit_lights();
-        return 1;
-    }
+    ola_link_listen(&l.link, l.o.universe, take_dmx, &l);
     printf("dmxin: universe %ld of olad on port %u, addresses %ld..%ld -> frames on UDP port "
            "%u, %d a second\n",
            l.o.universe, l.o.ola_port, l.o.start, l.o.start + 59, l.o.port, l.o.rate);

@@ -21,15 +21,9 @@ struct ola_link_conn {
     ola::network::TCPSocket *sock;
     ola::client::OlaClient *client;
     ola::DmxBuffer buffer; /* reused for every frame sent */
-    bool closed;           /* OLA's client saw the connection end */
 };
 
 namespace {
-
-void on_close(ola_link_conn *c)
-{
-    c->closed = true;
-}
 
 void on_dmx(ola_link *l, const ola::client::DMXMetadata &meta, const ola::DmxBuffer &data)
 {
@@ -95,7 +89,6 @@ int ola_link_connect(struct ola_link *l, char *err, size_t errlen)
     ola_link_conn *c = new ola_link_conn;
     c->sock = sock;
     c->client = new ola::client::OlaClient(sock);
-    c->closed = false;
     if (!c->client->Setup()) {
         delete c->client;
         delete sock;
@@ -103,32 +96,23 @@ int ola_link_connect(struct ola_link *l, char *err, size_t errlen)
         snprintf(err, errlen, "OLA's client would not start on the connection");
         return -1;
     }
-    c->client->SetCloseHandler(ola::NewSingleCallback(on_close, c));
+    /* no close handler: the client keeps it after Stop() and it would
+     * leak; a closed connection shows as a readable socket with nothing
+     * to read (ola_link_service) */
     c->client->SetDMXCallback(ola::NewCallback(on_dmx, l));
     l->conn = c;
     if (l->listen_universe >= 0)
         register_universe(l);
-    if (c->closed) {
-        ola_link_close(l);
-        snprintf(err, errlen, "olad closed the connection");
-        return -1;
-    }
     return 0;
 }
 
-int ola_link_listen(struct ola_link *l, long universe, ola_link_dmx_fn fn, void *user)
+void ola_link_listen(struct ola_link *l, long universe, ola_link_dmx_fn fn, void *user)
 {
     l->listen_universe = universe;
     l->on_dmx = fn;
     l->user = user;
-    if (!l->conn)
-        return 0;
-    register_universe(l);
-    if (l->conn->closed) {
-        ola_link_close(l);
-        return -1;
-    }
-    return 0;
+    if (l->conn)
+        register_universe(l);
 }
 
 int ola_link_fd(const struct ola_link *l)
@@ -141,14 +125,11 @@ int ola_link_service(struct ola_link *l)
     if (!l->conn)
         return -1;
     /* readable with nothing to read: the other end has closed */
-    if (!l->conn->closed && !l->conn->sock->IsClosed())
-        l->conn->sock->PerformRead();
-    else
-        l->conn->closed = true;
-    if (l->conn->closed) {
+    if (l->conn->sock->IsClosed()) {
         ola_link_close(l);
         return -1;
     }
+    l->conn->sock->PerformRead();
     return 0;
 }
 
@@ -160,10 +141,6 @@ int ola_link_send(struct ola_link *l, long universe, const unsigned char *slots,
     /* no completion callback: OLA streams the frame and expects no answer */
     l->conn->client->SendDMX((unsigned)universe, l->conn->buffer,
                              ola::client::SendDMXArgs());
-    if (l->conn->closed) {
-        ola_link_close(l);
-        return -1;
-    }
     return 0;
 }
 

@@ -37,9 +37,9 @@ void ola_link_init(struct ola_link *l, const char *who, unsigned short port);
 int ola_link_connect(struct ola_link *l, char *err, size_t errlen);
 
 /* Receive the DMX of `universe` through fn: registers now when
- * connected, and again on every connection after. 0, or -1 when the
- * registration could not be sent (the link is closed then). */
-int ola_link_listen(struct ola_link *l, long universe, ola_link_dmx_fn fn, void *user);
+ * connected, and again on every connection after. fn is first called
+ * with what the universe holds at registering, if anything. */
+void ola_link_listen(struct ola_link *l, long universe, ola_link_dmx_fn fn, void *user);
 
 /* The descriptor to wait on for reading, -1 while not connected. */
 int ola_link_fd(const struct ola_link *l);
@@ -49,7 +49,8 @@ int ola_link_fd(const struct ola_link *l);
 int ola_link_service(struct ola_link *l);
 
 /* Send `count` slots (1..512) to `universe`, without waiting for an
- * answer. 0, or -1 when not connected or the connection broke (closed). */
+ * answer. 0, or -1 when not connected; a connection that broke shows at
+ * the next ola_link_service. */
 int ola_link_send(struct ola_link *l, long universe, const unsigned char *slots, int count);
 
 /* The one line a program prints when olad cannot be reached at start:
