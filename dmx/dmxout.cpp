@@ -24,6 +24,7 @@ namespace {
 const double FEED_SILENT_SECONDS = 2.0; /* when a quiet feed is worth a line */
 const double MAX_WAIT = 0.25;           /* the loop turns at least this often */
 const int MOST_READ_A_TURN = 256;       /* datagrams taken per turn */
+const double BLACKOUT_WAIT = 2.0;       /* for olad to confirm the last frame */
 
 struct sender {
     dmxout_options o;
@@ -191,11 +192,14 @@ int main(int argc, char **argv)
     dmx_loop_stopping(&signal_name);
     if (s.o.blackout_on_exit) {
         memset(s.values, 0, sizeof s.values);
-        if (ola_link_fd(&s.link) >= 0 && send_frame(s, feed_now()))
+        dmx_patch_apply(&s.patch, s.values, s.o.level, s.slots);
+        if (ola_link_send_and_wait(&s.link, s.o.universe, s.slots, s.patch.slots,
+                                   BLACKOUT_WAIT) == 0)
             printf("dmxout: %s: sent all channels at 0; stopping\n", signal_name);
         else
-            fprintf(stderr, "dmxout: %s: olad is away, the channels could not be set to 0; "
-                            "stopping\n", signal_name);
+            fprintf(stderr,
+                    "dmxout: %s: olad did not take the channels at 0; stopping\n",
+                    signal_name);
     } else {
         printf("dmxout: %s: stopping; the lamps keep their levels\n", signal_name);
     }

@@ -5,8 +5,10 @@
 #include "dmx/ola_link.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
 #include "dmx/dmx.h"
 
@@ -24,6 +26,25 @@ struct ola_link_conn {
 };
 
 namespace {
+
+/* olad's answer to a frame sent with ola_link_send_and_wait */
+struct answer {
+    bool came;
+    bool ok;
+};
+
+void on_answer(answer *a, const ola::client::Result &result)
+{
+    a->came = true;
+    a->ok = result.Success();
+}
+
+double seconds_now()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
 
 void on_dmx(ola_link *l, const ola::client::DMXMetadata &meta, const ola::DmxBuffer &data)
 {
@@ -142,6 +163,28 @@ int ola_link_send(struct ola_link *l, long universe, const unsigned char *slots,
     l->conn->client->SendDMX((unsigned)universe, l->conn->buffer,
                              ola::client::SendDMXArgs());
     return 0;
+}
+
+int ola_link_send_and_wait(struct ola_link *l, long universe, const unsigned char *slots,
+                           int count, double seconds)
+{
+    if (!l->conn)
+        return -1;
+    answer a = {false, false};
+    l->conn->buffer.Set(slots, (unsigned)count);
+    ola::client::SendDMXArgs args;
+    args.callback = ola::NewSingleCallback(on_answer, &a);
+    l->conn->client->SendDMX((unsigned)universe, l->conn->buffer, args);
+    double end = seconds_now() + seconds;
+    while (!a.came) {
+        double left = end - seconds_now();
+        struct pollfd p = {ola_link_fd(l), POLLIN, 0};
+        if (left <= 0 || poll(&p, 1, (int)(left * 1000) + 1) <= 0)
+            return -1;
+        if (ola_link_service(l) != 0)
+            return -1;
+    }
+    return a.ok ? 0 : -1;
 }
 
 void ola_link_report_unreachable(const struct ola_link *l, const char *why)

@@ -53,6 +53,13 @@ int ola_link_service(struct ola_link *l);
  * the next ola_link_service. */
 int ola_link_send(struct ola_link *l, long universe, const unsigned char *slots, int count);
 
+/* Send as ola_link_send, then wait up to `seconds` for olad to answer
+ * that it took the frame in: for the last frame before closing, which
+ * olad may drop unread when the connection's end comes with it. 0, or -1
+ * when not connected, refused or not answered in time. */
+int ola_link_send_and_wait(struct ola_link *l, long universe, const unsigned char *slots,
+                           int count, double seconds);
+
 /* The one line a program prints when olad cannot be reached at start:
  * the port, the reason from ola_link_connect, and how to start olad. */
 void ola_link_report_unreachable(const struct ola_link *l, const char *why);
