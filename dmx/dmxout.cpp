@@ -47,14 +47,14 @@ long slot_of(const sender &s, double t)
     return (long)floor((t - s.grid_start) * s.o.rate);
 }
 
-/* Put the newest frame on the universe; false when olad has gone away. */
-bool send_frame(sender &s, double t)
+/* Put the newest frame on the universe (olad is connected). */
+void send_frame(sender &s, double t)
 {
     dmx_patch_apply(&s.patch, s.values, s.o.level, s.slots);
     s.last_slot = slot_of(s, t);
     s.last_send = t;
     s.pending = false;
-    return ola_link_send(&s.link, s.o.universe, s.slots, s.patch.slots) == 0;
+    ola_link_send(&s.link, s.o.universe, s.slots, s.patch.slots);
 }
 
 void lost_olad(sender &s, double t)
@@ -97,9 +97,9 @@ double next_wake(const sender &s, double t)
 
 void describe(const sender &s)
 {
-    char where[64];
+    char where[320];
     if (s.o.patch)
-        snprintf(where, sizeof where, "patched by %s", s.o.patch);
+        snprintf(where, sizeof where, "patched by %.300s", s.o.patch);
     else
         snprintf(where, sizeof where, "at addresses %ld..%ld", s.o.start, s.o.start + 59);
     printf("dmxout: feed %s:%u (receiving on UDP port %u) -> olad on port %u, universe %ld, "
@@ -166,26 +166,21 @@ int main(int argc, char **argv)
         feed_sub_turn(&s.sub);
 
         t = feed_now();
-        if (ola_link_fd(&s.link) < 0) {
-            if (t >= s.retry_at)
-                try_olad_again(s, t);
-            if (ola_link_fd(&s.link) < 0)
-                continue;
-        }
-        bool sent_ok = true;
-        if (s.pending && slot_of(s, t) > s.last_slot)
-            sent_ok = send_frame(s, t);
-        else if (s.have_frame && t - s.last_send >= DMX_REPEAT_SECONDS)
-            sent_ok = send_frame(s, t);
-        if (!sent_ok)
-            lost_olad(s, t);
-
         if (s.have_frame && !s.feed_silent && t - s.sub.frame_at >= FEED_SILENT_SECONDS) {
             printf("dmxout: no frame from the feed for %.0f s; repeating the last one every "
                    "second\n",
                    FEED_SILENT_SECONDS);
             s.feed_silent = true;
         }
+        if (ola_link_fd(&s.link) < 0 && t >= s.retry_at)
+            try_olad_again(s, t);
+        if (ola_link_fd(&s.link) < 0)
+            continue;
+        /* a new frame in a free slot of the rate's grid, or the last one
+         * again after a second of silence (always a later slot) */
+        if ((s.pending && slot_of(s, t) > s.last_slot) ||
+            (s.have_frame && t - s.last_send >= DMX_REPEAT_SECONDS))
+            send_frame(s, t);
     }
 
     const char *signal_name;
