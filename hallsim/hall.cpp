@@ -361,8 +361,35 @@ static const char *bmp_format_problem(const SDL_Surface *s)
     return NULL;
 }
 
+/* Why the file's headers cannot be trusted, or NULL when they can. SDL
+ * reads the fields a short file lacks from memory it never filled, so a
+ * file that ends inside the header it announces is refused before SDL
+ * sees it. A file that cannot be opened is left to SDL's own message. */
+static const char *bmp_header_problem(const char *path)
+{
+    FILE *f = fopen(path, "rb");
+    if (f == NULL)
+        return NULL;
+    unsigned char head[18];             /* file header, then the info size */
+    size_t got = fread(head, 1, sizeof head, f);
+    long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+    fclose(f);
+    if (got < sizeof head)
+        return "file ends inside its header";
+    unsigned long info = head[14] | head[15] << 8 | (unsigned long)head[16] << 16 |
+                         (unsigned long)head[17] << 24;
+    if (info < 12 || size < 0 || (unsigned long)size < 14 + info)
+        return "file ends inside its header";
+    return NULL;
+}
+
 SDL_Surface *LoadBMP(const char *path)
 {
+    const char *truncated = bmp_header_problem(path);
+    if (truncated) {
+        fprintf(stderr, "Unable to load %s: %s\n", path, truncated);
+        return NULL;
+    }
     SDL_Surface *image = SDL_LoadBMP_RW(SDL_RWFromFile(path, "rb"), 1);
     if (image == NULL) {
         fprintf(stderr, "Unable to load %s: %s\n", path, SDL_GetError());
