@@ -79,7 +79,7 @@
 
   /* A warm lamp colour: dark at 0, bright amber at 255. */
   function colour(v) {
-    return "hsl(38 " + (40 + v * 0.22).toFixed(0) + "% " + (7 + v * 0.25).toFixed(1) + "%)";
+    return "hsl(38 " + (40 + v * 0.22).toFixed(0) + "% " + (9 + v * 0.25).toFixed(1) + "%)";
   }
 
   function draw() {
