@@ -21,17 +21,20 @@
 
 namespace {
 
-/* Keys sent and not yet answered are given up on after this long (a
- * datagram can be lost); until then no new request is worked out, so a
- * level is never computed from a state the keys are still changing. */
+/* A request is worked out only once every datagram up to the keys of
+ * the one before has been answered, so that a level is never computed
+ * from a state those keys are still changing; after this long without
+ * them (a datagram can be lost) the rest are given up on. */
 const double IN_FLIGHT_SECONDS = 0.5;
 
 int sock = -1;
 int wake = -1;                      /* eventfd: a page left a request */
 double asked_at = -1e9;             /* when "?" last went */
 double answered_at = -1e9;          /* when the newest answer came */
-int in_flight = 0;                  /* datagrams sent and not answered */
-double sent_at = 0;                 /* when the newest of them went */
+long sent = 0;                      /* datagrams sent */
+long answered = 0;                  /* answers taken */
+long keys_upto = 0;                 /* `sent` just after the newest keys */
+double keys_at = -1e9;              /* when the newest keys went */
 std::mutex request_lock;            /* what the pages' threads read or leave: */
 web_driver_state heard;             /* the newest answer (reachable 1) */
 bool was_reachable = false;         /* as the pages last saw it */
@@ -41,8 +44,11 @@ int want_level = -1;                /* level to reach, -1 none */
 void send_key(char key, double now)
 {
     if (send(sock, &key, 1, 0) == 1) {
-        in_flight++;
-        sent_at = now;
+        sent++;
+        if (key != CONTROL_KEY_ASK) {
+            keys_upto = sent;
+            keys_at = now;
+        }
     } else if (errno != EAGAIN && errno != ECONNREFUSED) {
         perror("hallweb: send to the box driver");
     }
@@ -62,8 +68,7 @@ int read_answers(double now)
         web_driver_state s;
         if (web_driver_parse(line, (size_t)n, &s) != 0)
             continue;
-        if (in_flight > 0)
-            in_flight--;
+        answered++;
         answered_at = now;
         std::lock_guard<std::mutex> g(request_lock);
         if (memcmp(&s, &heard, sizeof s) != 0)
@@ -76,9 +81,10 @@ int read_answers(double now)
 /* Send what the pages asked for, once the keys before it are answered. */
 void send_requests(double now)
 {
-    if (in_flight > 0 && now - sent_at < IN_FLIGHT_SECONDS)
+    if (answered < keys_upto && now - keys_at < IN_FLIGHT_SECONDS)
         return;
-    in_flight = 0;
+    if (answered < keys_upto)
+        answered = keys_upto;
     int feed, level;
     {
         std::lock_guard<std::mutex> g(request_lock);

@@ -191,13 +191,19 @@ TEST_F(Serving, PagesFromAnotherSiteAreRefused)
 /* A stand-in for the box driver's control socket: answers every
  * datagram with the state line of wire/control.h and keeps the keys. */
 struct fake_driver {
-    int sock = testing_udp::open_socket(0);
-    unsigned short port = testing_udp::local_port(sock);
+    int sock;
+    unsigned short port;
     std::mutex lock;
     std::string keys;          /* every key but "?" */
     int feed = 0, level = 256;
     std::atomic<bool> stop{false};
-    std::thread thread{[this] { run(); }};
+    std::thread thread;
+
+    explicit fake_driver(unsigned short on_port = 0)
+        : sock(testing_udp::open_socket(on_port)), port(testing_udp::local_port(sock)),
+          thread([this] { run(); })
+    {
+    }
 
     ~fake_driver()
     {
@@ -266,15 +272,19 @@ std::string write_token_file(const std::string &token)
 
 TEST(Controls, NeedTheTokenAndBecomeTheDriversKeys)
 {
-    fake_driver driver;
     producer feed;
     std::string token_file = write_token_file("correct-horse-battery");
+    unsigned short driver_port = testing_udp::free_port();
     console web;
     ASSERT_TRUE(web.start({"--feed", "F=127.0.0.1:" + std::to_string(feed.port), "--driver",
-                           "127.0.0.1:" + std::to_string(driver.port), "--token-file",
+                           "127.0.0.1:" + std::to_string(driver_port), "--token-file",
                            token_file}))
         << web.err();
     unlink(token_file.c_str());
+    /* The driver starts later: the questions asked meanwhile are lost. */
+    usleep(800000);
+    fake_driver driver(driver_port);
+    ASSERT_EQ(driver.port, driver_port);
     EXPECT_NE(web.out().find("hallweb: controls for pages that give the token"), std::string::npos);
 
     client page;
