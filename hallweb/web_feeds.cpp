@@ -105,7 +105,7 @@ void feeds_status(double now, web_feed_status out[WEB_MAX_FEEDS])
         watched *f = &feeds[i];
         double span = now - f->counted_at;
         out[i].fps = span > 0 ? (double)(f->sub.frames - f->frames_counted) / span : 0;
-        out[i].live = f->sub.frame_at > 0 && now - f->sub.frame_at < WEB_LIVE_SECONDS;
+        out[i].live = f->sub.frame_at > 0 && now - f->sub.frame_at < CONTROL_LIVE_SECONDS;
         f->frames_counted = f->sub.frames;
         f->counted_at = now;
     }

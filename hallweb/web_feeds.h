@@ -9,9 +9,9 @@
 
 #include "hallweb/web_message.h"
 #include "hallweb/web_options.h"
+#include "wire/control.h"
 
 #define WEB_PUBLISH_RATE 30      /* frames a second to the pages, at most */
-#define WEB_LIVE_SECONDS 1.0     /* a feed is live while frames are this recent */
 
 /* Subscribe to every feed of the options, each on a free local port. 0,
  * or -1 after a message when a socket cannot be opened. */

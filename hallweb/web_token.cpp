@@ -11,7 +11,7 @@
 int web_token_parse(const char *bytes, size_t len, char out[WEB_TOKEN_MAX + 1], char *err,
                     size_t errlen)
 {
-    const char *end = (const char *)memchr(bytes, '\n', len);
+    const char *end = len ? (const char *)memchr(bytes, '\n', len) : nullptr;
     size_t line = end ? (size_t)(end - bytes) : len;
     size_t first = 0;
     while (first < line && (bytes[first] == ' ' || bytes[first] == '\t'))
