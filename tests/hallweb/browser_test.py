@@ -112,7 +112,7 @@ window.litTimer = setInterval(() => {
 class Viewing(unittest.TestCase):
     def setUp(self):
         self.walk_port, self.other_port = free_udp_port(), free_udp_port()
-        self.feed = Program("testfeed", "--port", str(self.walk_port), "--rate", "30", "--hold", "3",
+        self.feed = Program("testfeed", "--port", str(self.walk_port), "--rate", "30", "--hold", "6",
                             "walk")
         self.web, self.port = start_console("--feed", "Walk=127.0.0.1:%d" % self.walk_port,
                                             "--feed", "Other=127.0.0.1:%d" % self.other_port)
@@ -133,13 +133,16 @@ class Viewing(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.state("window.hallweb.frames") > 10),
                         "no frames drawn: " + self.web.output())
 
-        # The walk, as drawn: one lamp at a time, each the next in frame order.
+        # The walk, as drawn: one lamp at a time, each further on in frame
+        # order. A busy machine may skip a step (the page draws the newest
+        # frame, never a backlog), but never goes back or jumps far.
         b.execute_script(RECORD_LIT)
-        time.sleep(2.5)
+        time.sleep(3)
         seen = self.state("window.litSeen")
-        self.assertGreaterEqual(len(seen), 5, seen)
+        self.assertGreaterEqual(len(seen), 6, seen)
         steps = [(later - earlier) % 60 for earlier, later in zip(seen, seen[1:])]
-        self.assertEqual(steps, [1] * len(steps), seen)
+        self.assertTrue(all(1 <= s <= 3 for s in steps), seen)
+        self.assertGreaterEqual(steps.count(1), len(steps) // 2, seen)
 
         # Lit and dark lamps look different; the page fits a phone's width;
         # the feed's figures are shown.
