@@ -4,12 +4,11 @@
 #include "boxdriver/box_options.h"
 #include "cli/cli.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
+
+#include "wire/wire.h"
 
 const char box_usage[] =
     "usage: %s [options]\n"
@@ -29,6 +28,62 @@ const char box_usage[] =
 
 namespace {
 
+enum { KEY_HELP, KEY_DEVICE, KEY_HOST_A, KEY_HOST_B, KEY_HOST_C, KEY_LOCAL_PORT };
+
+const char UNKNOWN[] = "boxdriver: unknown argument \"%.40s\" (try --help)";
+
+const cli_option options[] = {
+    {"help", 'h', CLI_NO_VALUE, KEY_HELP, nullptr},
+    {"device", 0, CLI_VALUE, KEY_DEVICE, nullptr},
+    {"host-a", 0, CLI_VALUE, KEY_HOST_A, nullptr},
+    {"host-b", 0, CLI_VALUE, KEY_HOST_B, nullptr},
+    {"host-c", 0, CLI_VALUE, KEY_HOST_C, nullptr},
+    {"local-port", 0, CLI_VALUE, KEY_LOCAL_PORT, nullptr},
+    {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
+};
+const cli_wording wording = {UNKNOWN, "boxdriver: %s needs a value"};
+
+/* One option or operand into the box_options record. */
+int take(void *record, int key, const char *v, char *err, size_t errlen)
+{
+    box_options *o = (box_options *)record;
+    long port;
+    switch (key) {
+    case KEY_HELP:
+        o->help = 1;
+        return 1;
+    case KEY_HOST_A:
+    case KEY_HOST_B:
+    case KEY_HOST_C:
+        if (!cli_is_ipv4(v)) {
+            snprintf(err, errlen, "boxdriver: --host-%c takes a dotted decimal IPv4 address, not \"%.40s\"",
+                     'a' + (key - KEY_HOST_A), v);
+            return -1;
+        }
+        o->host[key - KEY_HOST_A] = v;
+        return 0;
+    case KEY_DEVICE:
+        if (!*v || strlen(v) >= PATH_MAX) {
+            snprintf(err, errlen, "boxdriver: --device takes a path of 1 to %d characters",
+                     PATH_MAX - 1);
+            return -1;
+        }
+        o->device = v;
+        return 0;
+    case KEY_LOCAL_PORT:
+        if (cli_parse_long(v, 1, 65535, &port) != 0) {
+            snprintf(err, errlen, "boxdriver: --local-port takes a whole number from 1 to 65535, not \"%.40s\"",
+                     v);
+            return -1;
+        }
+        o->first_port = (int)port;
+        return 0;
+    default: /* the driver takes no operands */
+        snprintf(err, errlen, UNKNOWN, v);
+        return -1;
+    }
+}
+
 } // namespace
 
 int box_parse_options(int argc, char **argv, box_options *o, char *err,
@@ -36,57 +91,8 @@ int box_parse_options(int argc, char **argv, box_options *o, char *err,
 {
     o->device = "/dev/ttyS0";
     for (int h = 0; h < 3; h++)
-        o->host[h] = "127.0.0.1";
+        o->host[h] = WIRE_DEFAULT_HOST;
     o->first_port = 7881;
     o->help = 0;
-
-    for (int i = 1; i < argc; i++) {
-        const char *a = argv[i];
-        if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
-            o->help = 1;
-            return 0;
-        }
-        static const char *const host_names[3] = {"--host-a", "--host-b",
-                                                  "--host-c"};
-        int host = -1;
-        for (int h = 0; h < 3; h++)
-            if (strcmp(a, host_names[h]) == 0)
-                host = h;
-        bool known = host >= 0 || strcmp(a, "--device") == 0 ||
-                     strcmp(a, "--local-port") == 0;
-        if (!known) {
-            snprintf(err, errlen, "boxdriver: unknown argument \"%.40s\" (try --help)", a);
-            return -1;
-        }
-        if (i + 1 >= argc) {
-            snprintf(err, errlen, "boxdriver: %s needs a value", a);
-            return -1;
-        }
-        const char *v = argv[++i];
-        if (host >= 0) {
-            struct in_addr addr;
-            if (inet_pton(AF_INET, v, &addr) != 1) {
-                snprintf(err, errlen, "boxdriver: %s takes a dotted decimal IPv4 address, not \"%.40s\"",
-                         a, v);
-                return -1;
-            }
-            o->host[host] = v;
-        } else if (strcmp(a, "--device") == 0) {
-            if (!*v || strlen(v) >= PATH_MAX) {
-                snprintf(err, errlen, "boxdriver: --device takes a path of 1 to %d characters",
-                         PATH_MAX - 1);
-                return -1;
-            }
-            o->device = v;
-        } else {
-            long port;
-            if (cli_parse_long(v, 1, 65535, &port) != 0) {
-                snprintf(err, errlen, "boxdriver: --local-port takes a whole number from 1 to 65535, not \"%.40s\"",
-                         v);
-                return -1;
-            }
-            o->first_port = (int)port;
-        }
-    }
-    return 0;
+    return cli_parse(argc, argv, options, &wording, take, o, err, errlen);
 }

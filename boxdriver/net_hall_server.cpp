@@ -3,11 +3,11 @@
  * The operator picks one of the built-in feeds and a master level; every
  * frame of the chosen feed is scaled by the level and handed to the serial
  * box back-end (hall.cpp). One loop around select on the feed socket and
- * the keyboard. State: the feed table, the current socket, the level and
+ * the keyboard. State: the feed table, the subscription, the level and
  * the last frame, all in file-level variables below. */
 #include <arpa/inet.h>
 #include <errno.h>
-#include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,7 +18,9 @@
 
 #include "boxdriver/box_options.h"
 #include "boxdriver/hall.h"
-#include "wire/feed_client.h"
+#include "cli/cli.h"
+#include "wire/feed_sub.h"
+#include "wire/wire.h"
 
 static int display_menu();
 static int set_raw_mode();
@@ -48,19 +50,18 @@ const int MAIN_MUSIC_HOST = HOST_B;
 const int MAIN_MUSIC_HOST = HOST_A;
 #endif
 const feed_row feed_rows[] = {
-    {"Main Music", MAIN_MUSIC_HOST, 7878},
-    {"Test pattern", HOST_B, 7879},
-    {"Pong! Pong!", HOST_B, 7880},
-    {"Guest 1", HOST_C, 7878},
-    {"Guest 2", HOST_C, 7879},
-    {"Guest 3", HOST_C, 7880},
-    {"Local comp", HOST_A, 7878},
+    {"Main Music", MAIN_MUSIC_HOST, WIRE_PORT_MUSIC},
+    {"Test pattern", HOST_B, WIRE_PORT_TEST},
+    {"Pong! Pong!", HOST_B, WIRE_PORT_PONG},
+    {"Guest 1", HOST_C, WIRE_PORT_MUSIC},
+    {"Guest 2", HOST_C, WIRE_PORT_TEST},
+    {"Guest 3", HOST_C, WIRE_PORT_PONG},
+    {"Local comp", HOST_A, WIRE_PORT_MUSIC},
 };
 
 /* Feed sockets take the ports up to LAST_PORT, then start again here. */
 const int WRAP_PORT = 7879;
 const int LAST_PORT = 10000;
-const int RENEW_TURNS = 250;          /* turns between subscription renewals */
 const long SELECT_TIMEOUT_US = 500000;
 const int MAX_WAITING_READS = 64;     /* datagrams taken per turn at most */
 
@@ -69,7 +70,7 @@ int num_feeds = 7;
 int selected_feed = 0;
 int next_port = 7881;                 /* local port of the next feed socket */
 int scale = 256;                      /* master level, 0..256 in steps of 16 */
-int sock = 0;                         /* current feed socket */
+feed_sub feed;                        /* the selected feed's subscription */
 int light_data[LIGHT_CHANNELS];       /* the frame last read */
 
 bool console_open = true;             /* standard input still gives keys */
@@ -89,42 +90,22 @@ void fill_feed_list(const char *const hosts[3])
     feed_list[num_feeds].port = 0;
 }
 
-void advance_port()
+/* Open the subscription's socket on the next port and ask the selected
+ * feed. When keep_trying is set, a port that is in use is passed over for
+ * the one after it (up to LAST_PORT, then from WRAP_PORT), so that a change
+ * of feed never ends the driver. 0, or -1 when no port binds. */
+int subscribe(bool keep_trying)
 {
-    next_port++;
-    if (next_port > LAST_PORT)
-        next_port = WRAP_PORT;
-}
-
-/* A new feed socket on the next port. When keep_trying is set, a port that
- * is in use is passed over for the one after it, so that a change of feed
- * never ends the driver; -1 only when no port of the range binds. */
-int open_feed_socket(bool keep_trying)
-{
-    int attempts = keep_trying ? LAST_PORT - WRAP_PORT + 1 : 1;
-    for (int a = 0; a < attempts; a++) {
-        int port = next_port;
-        advance_port();
-        int s = open_udp_server(port);
-        if (s >= 0)
-            return s;
-    }
-    return -1;
-}
-
-/* Subscribe the current socket to the selected feed. */
-void subscribe()
-{
-    feed_set_target(feed_list[selected_feed].host,
-                    feed_list[selected_feed].port);
-    request_subscription(sock);
-}
-
-void set_nonblocking(int fd)
-{
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
-        perror("fcntl");
+    int port = feed_sub_open(&feed, next_port, keep_trying ? LAST_PORT : next_port);
+    if (port < 0 && keep_trying)
+        port = feed_sub_open(&feed, WRAP_PORT, next_port - 1);
+    if (port < 0)
+        return -1;
+    next_port = port + 1 > LAST_PORT ? WRAP_PORT : port + 1;
+    printf("sock: %i\n", feed.sock);
+    feed_sub_set_target(&feed, feed_list[selected_feed].host, feed_list[selected_feed].port);
+    feed_sub_request(&feed);
+    return 0;
 }
 
 void restore_console()
@@ -146,15 +127,7 @@ void restore_on_signal(int sig)
  * behind a queue. Short datagrams and errors are reported and passed. */
 void read_feed()
 {
-    bool got = false;
-    for (int i = 0; i < MAX_WAITING_READS; i++) {
-        int r = read_data_packet(sock, light_data);
-        if (r == 0)
-            break;
-        if (r == 1)
-            got = true;
-    }
-    if (got) {
+    if (feed_sub_read_newest(&feed, light_data, MAX_WAITING_READS) > 0) {
         scale_frame();
         renderFrame(light_data);
     }
@@ -184,13 +157,8 @@ int handle_key(unsigned char key)
                 selected_feed = key - '0';
             /* Even the same feed moves to a fresh port, so that frames
              * still sent to the old one are never mixed in. */
-            close(sock);
-            sock = open_feed_socket(true);
-            if (sock < 0)
+            if (subscribe(true) < 0)
                 return -1;
-            printf("sock: %i\n", sock);
-            subscribe();
-            set_nonblocking(sock);
         }
         break;
     }
@@ -271,23 +239,21 @@ static int scale_frame()
 
 int main(int argc, char **argv)
 {
-    setvbuf(stdout, NULL, _IOLBF, 0);
-
     box_options options;
     char err[256];
-    if (box_parse_options(argc, argv, &options, err, sizeof err) != 0) {
-        fprintf(stderr, "%s\n", err);
-        return 2;
-    }
-    if (options.help) {
-        printf(box_usage, argv[0], BOX_BAUD,
-               MAIN_MUSIC_HOST == HOST_A ? "\"Main Music\" and \"Local comp\""
-                                         : "\"Local comp\"",
-               MAIN_MUSIC_HOST == HOST_B
-                   ? "\"Main Music\", \"Test pattern\" and \"Pong! Pong!\""
-                   : "\"Test pattern\" and \"Pong! Pong!\"");
-        return 0;
-    }
+    int parsed = box_parse_options(argc, argv, &options, err, sizeof err);
+    char usage[2048 + PATH_MAX]; /* the text with the program's path filled in */
+    usage[0] = '\0';
+    if (parsed == 0 && options.help)
+        snprintf(usage, sizeof usage, box_usage, argv[0], BOX_BAUD,
+                 MAIN_MUSIC_HOST == HOST_A ? "\"Main Music\" and \"Local comp\""
+                                           : "\"Local comp\"",
+                 MAIN_MUSIC_HOST == HOST_B
+                     ? "\"Main Music\", \"Test pattern\" and \"Pong! Pong!\""
+                     : "\"Test pattern\" and \"Pong! Pong!\"");
+    int settled = cli_settle(parsed, err, options.help, usage);
+    if (settled != CLI_GO_ON)
+        return settled;
     hall_set_device(options.device);
     fill_feed_list(options.host);
     next_port = options.first_port;
@@ -295,25 +261,21 @@ int main(int argc, char **argv)
     /* Without the device the console runs all the same. */
     init_lights();
 
-    sock = open_feed_socket(false);
-    if (sock < 0)
+    feed_sub_init(&feed);
+    if (subscribe(false) < 0)
         return -1;
-    printf("sock: %i\n", sock);
-    subscribe();
-    set_nonblocking(sock);
     set_raw_mode();
     display_menu();
 
     int previous_ready = 0;
-    int turns = 0;
     for (;;) {
         fd_set readable;
         FD_ZERO(&readable);
-        FD_SET(sock, &readable);
+        FD_SET(feed.sock, &readable);
         if (console_open)
             FD_SET(0, &readable);
         struct timeval timeout = {0, SELECT_TIMEOUT_US};
-        int ready = select(sock + 1, &readable, NULL, NULL, &timeout);
+        int ready = select(feed.sock + 1, &readable, NULL, NULL, &timeout);
         if (ready < 0)
             continue;
 
@@ -326,14 +288,11 @@ int main(int argc, char **argv)
             previous_ready = ready;
         }
 
-        if (FD_ISSET(sock, &readable))
+        if (FD_ISSET(feed.sock, &readable))
             read_feed();
         if (console_open && FD_ISSET(0, &readable) && read_console() < 0)
             return -1;
 
-        if (++turns == RENEW_TURNS) {
-            turns = 0;
-            request_subscription(sock);
-        }
+        feed_sub_turn(&feed);
     }
 }

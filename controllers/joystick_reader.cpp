@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include "cli/cli.h"
 #include "controllers/paddle_state.h"
 
 /* Read one whole record; a pipe may hand it over in pieces. Returns the
@@ -30,7 +31,7 @@ static ssize_t read_record(int fd, unsigned char record[JS_EVENT_BYTES])
 
 int main(int argc, char **argv)
 {
-    setvbuf(stdout, NULL, _IOLBF, 0);
+    cli_line_buffered();
 
     struct paddle_options opts;
     char error[128];

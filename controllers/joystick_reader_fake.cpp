@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "cli/cli.h"
 #include "controllers/paddle_state.h"
 
 /* Character-at-a-time input on standard input (echo and signal keys
@@ -29,7 +30,7 @@ static int set_raw_mode(void)
 
 int main(int argc, char **argv)
 {
-    setvbuf(stdout, NULL, _IOLBF, 0);
+    cli_line_buffered();
 
     struct paddle_options opts;
     char error[128];

@@ -4,6 +4,7 @@
  * Keeps the destination (`server`, `server_port`, `host`) and the sending
  * socket `sock` for the life of the controller. */
 #include "controllers/paddle_state.h"
+#include "cli/cli.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -17,7 +18,7 @@
 namespace {
 
 char server[PADDLE_HOST_MAX + 1] = PADDLE_DEFAULT_HOST; /* game host text */
-uint16_t server_port = PADDLE_DEFAULT_PORT;             /* game port */
+uint16_t server_port = WIRE_PORT_PADDLE1;               /* game port */
 struct sockaddr_in host;                                /* built from the two */
 int sock = -1;                                          /* sending socket */
 
@@ -29,23 +30,67 @@ bool valid_host(const char *text)
     return inet_aton(text, &a) != 0;
 }
 
-/* A decimal port 1..65535, nothing else in the text. */
+/* A decimal port 1..65535, nothing else in the text (no sign either). */
 bool parse_port(const char *text, uint16_t *port)
 {
-    if (!*text)
-        return false;
-    long v = 0;
-    for (const char *c = text; *c; c++) {
-        if (*c < '0' || *c > '9')
-            return false;
-        v = v * 10 + (*c - '0');
-        if (v > 65535)
-            return false;
-    }
-    if (v == 0)
+    long v;
+    if (text[0] < '0' || text[0] > '9' || cli_parse_long(text, 1, 65535, &v) != 0)
         return false;
     *port = (uint16_t)v;
     return true;
+}
+
+enum { KEY_HELP, KEY_DEVICE };
+
+const cli_option joysend_options[] = {
+    {"help", 'h', CLI_NO_VALUE, KEY_HELP, nullptr},
+    {"device", 0, CLI_VALUE, KEY_DEVICE, "--device needs a path"},
+    {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
+};
+const cli_option keysend_options[] = {
+    {"help", 'h', CLI_NO_VALUE, KEY_HELP, nullptr},
+    {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
+};
+const cli_wording wording = {"unknown option '%.40s'", "%s needs a value"};
+
+/* What the walk fills: the options, and how many plain arguments (host,
+ * then port; any further ones are ignored) came so far. */
+struct parse_state {
+    struct paddle_options *opts;
+    int plain;
+};
+
+/* One option or plain argument into the record. */
+int take(void *record, int key, const char *arg, char *error, size_t error_size)
+{
+    parse_state *st = (parse_state *)record;
+    switch (key) {
+    case KEY_HELP:
+        st->opts->help = 1;
+        return 1;
+    case KEY_DEVICE:
+        st->opts->device = arg;
+        return 0;
+    default:
+        break;
+    }
+    if (st->plain == 0) {
+        if (strlen(arg) > PADDLE_HOST_MAX) {
+            snprintf(error, error_size, "host argument longer than %d characters",
+                     PADDLE_HOST_MAX);
+            return -1;
+        }
+        if (!valid_host(arg)) {
+            snprintf(error, error_size, "'%.40s' is not a dotted-decimal IPv4 address", arg);
+            return -1;
+        }
+        st->opts->host = arg;
+    } else if (st->plain == 1 && !parse_port(arg, &st->opts->port)) {
+        snprintf(error, error_size, "'%.40s' is not a port number 1..65535", arg);
+        return -1;
+    }
+    st->plain++;
+    return 0;
 }
 
 } // namespace
@@ -57,55 +102,18 @@ int paddle_parse_command_line(int argc, char *const argv[], int with_device,
                               size_t error_size)
 {
     opts->host = PADDLE_DEFAULT_HOST;
-    opts->port = PADDLE_DEFAULT_PORT;
+    opts->port = WIRE_PORT_PADDLE1;
     opts->device = PADDLE_DEFAULT_DEVICE;
     opts->help = 0;
-    int plain = 0;
-    for (int i = 1; i < argc; i++) {
-        const char *arg = argv[i];
-        if (!arg)
-            break;
-        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-            opts->help = 1;
-            return 0;
-        }
-        if (with_device && strcmp(arg, "--device") == 0) {
-            if (i + 1 >= argc || !argv[i + 1]) {
-                snprintf(error, error_size, "--device needs a path");
-                return -1;
-            }
-            opts->device = argv[++i];
-            continue;
-        }
-        if (with_device && strncmp(arg, "--device=", 9) == 0) {
-            opts->device = arg + 9;
-            continue;
-        }
-        if (arg[0] == '-' && arg[1] != '\0') {
-            snprintf(error, error_size, "unknown option '%.40s'", arg);
-            return -1;
-        }
-        if (plain == 0) {
-            if (strlen(arg) > PADDLE_HOST_MAX) {
-                snprintf(error, error_size,
-                         "host argument longer than %d characters", PADDLE_HOST_MAX);
-                return -1;
-            }
-            if (!valid_host(arg)) {
-                snprintf(error, error_size,
-                         "'%.40s' is not a dotted-decimal IPv4 address", arg);
-                return -1;
-            }
-            opts->host = arg;
-        } else if (plain == 1) {
-            if (!parse_port(arg, &opts->port)) {
-                snprintf(error, error_size,
-                         "'%.40s' is not a port number 1..65535", arg);
-                return -1;
-            }
-        }
-        plain++; /* further arguments are ignored */
-    }
+    /* The walk stops at the first null argument, as a C argv ends. */
+    int given = argc > 0 ? 1 : 0;
+    while (given < argc && argv[given])
+        given++;
+    parse_state st = {opts, 0};
+    int r = cli_parse(given, (char **)argv, with_device ? joysend_options : keysend_options,
+                      &wording, take, &st, error, error_size);
+    if (r != 0 || opts->help)
+        return r;
     if (with_device && opts->device[0] == '\0') {
         snprintf(error, error_size, "--device needs a path");
         return -1;
@@ -130,9 +138,9 @@ void paddle_usage(const char *prog, int with_device, int to_stderr)
                 prog);
     fprintf(to,
             "  host           dotted-decimal address of the game (default %s)\n"
-            "  port           %d for paddle 1, 8001 for paddle 2 (default %d)\n"
+            "  port           %d for paddle 1, %d for paddle 2 (default %d)\n"
             "  --help         this text\n",
-            PADDLE_DEFAULT_HOST, PADDLE_DEFAULT_PORT, PADDLE_DEFAULT_PORT);
+            PADDLE_DEFAULT_HOST, WIRE_PORT_PADDLE1, WIRE_PORT_PADDLE2, WIRE_PORT_PADDLE1);
 }
 
 int paddle_open(const char *text, uint16_t port)

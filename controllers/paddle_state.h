@@ -8,13 +8,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "wire/wire.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define PADDLE_DATAGRAM_BYTES 5
+#define PADDLE_DATAGRAM_BYTES WIRE_PADDLE_BYTES
 #define PADDLE_DEFAULT_HOST "127.0.0.1"
-#define PADDLE_DEFAULT_PORT 8000
 #define PADDLE_DEFAULT_DEVICE "/dev/js0"
 #define PADDLE_HOST_MAX 255 /* characters; the buffer holds 256 bytes */
 #define PADDLE_KEY_STEP 4000

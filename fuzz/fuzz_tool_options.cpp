@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fuzz_argv.h"
+#include "testfeed/testfeed_options.h"
 #include "tools/hallview_options.h"
-#include "tools/testfeed_options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

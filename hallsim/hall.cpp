@@ -346,6 +346,21 @@ void InitTextures(void)
     }
 }
 
+/* Why SDL's blitter could not convert `s`, or NULL when it can. SDL's
+ * loader keeps the header's bit count in bytes of the format, so a count
+ * of 256 or more wraps round: the blitter would then pick its routine by
+ * a pixel size outside 1..4, or map colours through a palette that was
+ * never made. */
+static const char *bmp_format_problem(const SDL_Surface *s)
+{
+    const SDL_PixelFormat *f = s->format;
+    if (f->BytesPerPixel < 1 || f->BytesPerPixel > 4)
+        return "unsupported pixel format";
+    if (f->BitsPerPixel <= 8 && (f->palette == NULL || f->palette->ncolors < 1))
+        return "palette picture without a palette";
+    return NULL;
+}
+
 SDL_Surface *LoadBMP(const char *path)
 {
     SDL_Surface *image = SDL_LoadBMP_RW(SDL_RWFromFile(path, "rb"), 1);
@@ -353,8 +368,13 @@ SDL_Surface *LoadBMP(const char *path)
         fprintf(stderr, "Unable to load %s: %s\n", path, SDL_GetError());
         return NULL;
     }
-    if (image->w <= 0 || image->h <= 0) {
-        fprintf(stderr, "Unable to load %s: %s\n", path, "empty picture");
+    const char *problem = NULL;
+    if (image->w <= 0 || image->h <= 0)
+        problem = "empty picture";
+    else
+        problem = bmp_format_problem(image);
+    if (problem) {
+        fprintf(stderr, "Unable to load %s: %s\n", path, problem);
         SDL_FreeSurface(image);
         return NULL;
     }

@@ -2,11 +2,30 @@
  * not understand with a one-line reason rather than guessing. */
 #include "hallsim/options.h"
 
-#include <arpa/inet.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "cli/cli.h"
+
+namespace {
+
+enum { KEY_HELP, KEY_WINDOW, KEY_FEED };
+
+const char UNKNOWN[] = "hallsim: unknown argument '%s' (try --help)";
+
+const cli_option options[] = {
+    {"help", 'h', CLI_NO_VALUE, KEY_HELP, nullptr},
+    {"window", 0, CLI_NO_VALUE, KEY_WINDOW, nullptr},
+    {"feed", 0, CLI_VALUE, KEY_FEED, "hallsim: --feed needs HOST[:PORT]"},
+    {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
+};
+const cli_wording wording = {UNKNOWN, "hallsim: %s needs a value"};
+
+int take(void *record, int key, const char *value, char *err, size_t errlen);
+
+static_assert(HALLSIM_HOST_SIZE == 16, "cli_parse_host_port fills 16 bytes");
+
+} // namespace
 
 extern "C" {
 
@@ -17,7 +36,7 @@ const char hallsim_usage[] =
     "and ceiling.bmp (the build puts them beside the program).\n"
     "\n"
     "  --window            a 640 x 480 window instead of the full screen\n"
-    "  --feed HOST[:PORT]  producer to subscribe to (default 127.0.0.1:7878);\n"
+    "  --feed HOST[:PORT]  producer to subscribe to (default " WIRE_DEFAULT_HOST ":" WIRE_TEXT(WIRE_DEFAULT_PORT) ");\n"
     "                      HOST is a dotted-decimal IPv4 address\n"
     "  --help              this text\n"
     "\n"
@@ -28,60 +47,47 @@ const char hallsim_usage[] =
 int hallsim_parse_feed(const char *text, char host[HALLSIM_HOST_SIZE],
                        unsigned short *port)
 {
-    if (text == NULL)
-        return -1;
-    const char *colon = strchr(text, ':');
-    size_t host_len = colon ? (size_t)(colon - text) : strlen(text);
-    if (host_len == 0 || host_len >= HALLSIM_HOST_SIZE)
-        return -1;
-    char h[HALLSIM_HOST_SIZE];
-    memcpy(h, text, host_len);
-    h[host_len] = '\0';
-    struct in_addr parsed;
-    if (inet_pton(AF_INET, h, &parsed) != 1)
-        return -1;
-    long p = HALLSIM_DEFAULT_PORT;
-    if (colon && cli_parse_long(colon + 1, 1, 65535, &p) != 0)
-        return -1;
-    memcpy(host, h, host_len + 1);
-    *port = (unsigned short)p;
-    return 0;
+    return cli_parse_host_port(text, WIRE_DEFAULT_PORT, host, port);
 }
 
 int hallsim_parse_options(int argc, char **argv, struct hallsim_options *o,
                           char *err, size_t errlen)
 {
     memset(o, 0, sizeof *o);
-    strcpy(o->host, HALLSIM_DEFAULT_HOST);
-    o->port = HALLSIM_DEFAULT_PORT;
-    for (int i = 1; i < argc; i++) {
-        const char *arg = argv[i];
-        const char *feed = NULL;
-        if (strcmp(arg, "--help") == 0 || strcmp(arg, "-h") == 0) {
-            o->help = 1;
-        } else if (strcmp(arg, "--window") == 0) {
-            o->window = 1;
-        } else if (strcmp(arg, "--feed") == 0) {
-            if (i + 1 >= argc) {
-                snprintf(err, errlen, "hallsim: --feed needs HOST[:PORT]");
-                return -1;
-            }
-            feed = argv[++i];
-        } else if (strncmp(arg, "--feed=", 7) == 0) {
-            feed = arg + 7;
-        } else {
-            snprintf(err, errlen, "hallsim: unknown argument '%s' (try --help)", arg);
-            return -1;
-        }
-        if (feed && hallsim_parse_feed(feed, o->host, &o->port) != 0) {
-            snprintf(err, errlen,
-                     "hallsim: bad --feed '%s': want a dotted-decimal IPv4 address "
-                     "and an optional :PORT of 1 to 65535",
-                     feed);
-            return -1;
-        }
-    }
-    return 0;
+    strcpy(o->host, WIRE_DEFAULT_HOST);
+    o->port = WIRE_DEFAULT_PORT;
+    return cli_parse(argc, argv, options, &wording, take, o, err, errlen);
 }
 
 } // extern "C"
+
+namespace {
+
+/* One option or operand into the hallsim_options record. --help does not
+ * end the walk: what follows it is still checked. */
+int take(void *record, int key, const char *value, char *err, size_t errlen)
+{
+    struct hallsim_options *o = (struct hallsim_options *)record;
+    switch (key) {
+    case KEY_HELP:
+        o->help = 1;
+        return 0;
+    case KEY_WINDOW:
+        o->window = 1;
+        return 0;
+    case KEY_FEED:
+        if (hallsim_parse_feed(value, o->host, &o->port) != 0) {
+            snprintf(err, errlen,
+                     "hallsim: bad --feed '%s': want a dotted-decimal IPv4 address "
+                     "and an optional :PORT of 1 to 65535",
+                     value);
+            return -1;
+        }
+        return 0;
+    default: /* no operands */
+        snprintf(err, errlen, UNKNOWN, value);
+        return -1;
+    }
+}
+
+} // namespace

@@ -6,12 +6,12 @@
 
 #include <stddef.h>
 
+#include "wire/wire.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define HALLSIM_DEFAULT_HOST "127.0.0.1"
-#define HALLSIM_DEFAULT_PORT 7878
 #define HALLSIM_HOST_SIZE 16 /* dotted-decimal IPv4 text and its 0 */
 
 struct hallsim_options {
@@ -21,8 +21,8 @@ struct hallsim_options {
     unsigned short port;          /* its server port */
 };
 
-/* Parse "HOST[:PORT]" (dotted-decimal IPv4, port 1..65535, 7878 when
- * left out). 0 on success; -1 with host and port untouched otherwise. */
+/* Parse "HOST[:PORT]" (dotted-decimal IPv4, port 1..65535, the music
+ * show's port when left out). 0 on success; -1 with host and port untouched otherwise. */
 int hallsim_parse_feed(const char *text, char host[HALLSIM_HOST_SIZE],
                        unsigned short *port);
 

@@ -15,6 +15,7 @@
 
 #include <atomic>
 
+#include "cli/cli.h"
 #include "host/audio_out.h"
 #include "host/audio_source.h"
 #include "host/host_options.h"
@@ -36,6 +37,7 @@ int exit_status = 0;
 bool status_line = false;                /* stderr is a terminal */
 long last_callbacks = 0;
 char pattern_label[HOST_PATTERN_NAME_MAX + 32];
+const char *last_pattern = nullptr;      /* the last one the plug-in named */
 
 void *render_main(void *);
 gboolean on_disable(gpointer);
@@ -113,7 +115,12 @@ gboolean on_signal(gpointer)
 gboolean on_status(gpointer)
 {
     long now = player_callbacks();
-    const char *current = plugin_current_pattern();
+    /* Between two patterns the plug-in runs none for a callback or so;
+     * the line keeps the last name meanwhile. */
+    const char *running = plugin_current_pattern();
+    if (running)
+        last_pattern = running;
+    const char *current = last_pattern;
     fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s   ", source.name,
             out_audible() ? "sound" : "silent", now - last_callbacks,
             current && enabled && !opts.has_pattern ? "pattern " : "",
@@ -153,23 +160,23 @@ static void host_disable_plugin(VisPlugin *)
 
 int main(int argc, char **argv)
 {
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-    char err[512];
-    if (host_parse_options(argc, argv, &opts, err, sizeof err) != 0) {
-        fprintf(stderr, "glimhost: %s\n", err);
-        return 2;
-    }
-    if (opts.action == HOST_HELP) {
-        fputs(host_usage, stdout);
-        return 0;
-    }
+    char err[512] = "";
+    int parsed = host_parse_options(argc, argv, &opts, err, sizeof err);
+    char refusal[sizeof err + 16];
+    snprintf(refusal, sizeof refusal, "glimhost: %s", err);
+    int settled = cli_settle(parsed, refusal, opts.action == HOST_HELP, host_usage);
+    if (settled != CLI_GO_ON)
+        return settled;
     char default_path[PATH_MAX + 32];
     const char *plugin_path = opts.plugin ? opts.plugin
                                           : plugin_default_path(default_path, sizeof default_path);
     if (opts.action == HOST_LIST_PATTERNS) {
         if (plugin_open(plugin_path, err, sizeof err) != 0)
             return fail(err);
-        return plugin_list_patterns() > 0 ? 0 : 1;
+        int listed = plugin_list_patterns(err, sizeof err);
+        if (listed < 0)
+            return fail(err);
+        return listed > 0 ? 0 : 1;
     }
 
     /* The source first: a bad file is one line and nothing else. */
@@ -198,8 +205,6 @@ int main(int argc, char **argv)
         snprintf(pattern_label, sizeof pattern_label, "random patterns");
     }
     status_line = isatty(2);
-    if (status_line && !opts.has_pattern)
-        plugin_watch_patterns();
 
     /* The plug-in's preview runs under the GDK thread lock. */
 #if !GLIB_CHECK_VERSION(2, 32, 0)

@@ -3,11 +3,9 @@
  * "--port 70000" is refused instead of being half-read. */
 #include "host/host_options.h"
 #include "cli/cli.h"
+#include "wire/wire.h"
 
-#include <errno.h>
-#include <math.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 const char host_usage[] =
@@ -28,7 +26,7 @@ const char host_usage[] =
     "                          the directory of this program)\n"
     "  --pattern NAME[:OPTS]   run only pattern NAME, its init getting the option\n"
     "                          string OPTS, e.g. --pattern \"rise:center=4 speed=2\"\n"
-    "  --port N                the plug-in's light server port (default 7878)\n"
+    "  --port N                the plug-in's light server port (default " WIRE_TEXT(WIRE_PORT_MUSIC) ")\n"
     "  --rate HZ               spectrum callbacks a second (default: one per 512\n"
     "                          samples played, about 86 at 44.1 kHz); the music\n"
     "                          still plays in real time, each callback analyses\n"
@@ -44,51 +42,116 @@ const char host_usage[] =
 
 namespace {
 
-int fail(char *err, size_t err_len, const char *fmt, const char *what)
+enum {
+    KEY_HELP, KEY_LIST, KEY_DEMO, KEY_MUTE, KEY_KEEP, KEY_CAPTURE,
+    KEY_PLUGIN, KEY_PATTERN, KEY_PORT, KEY_RATE, KEY_FRAMES
+};
+
+const char PATTERN_REFUSAL[] =
+    "--pattern needs NAME[:OPTIONS] (NAME of letters, digits and '_'), not \"%s\"";
+
+const cli_option options[] = {
+    {"help", 'h', CLI_NO_VALUE, KEY_HELP, nullptr},
+    {"list-patterns", 0, CLI_NO_VALUE, KEY_LIST, nullptr},
+    {"demo", 0, CLI_NO_VALUE, KEY_DEMO, nullptr},
+    {"mute", 0, CLI_NO_VALUE, KEY_MUTE, nullptr},
+    {"keep-playing", 0, CLI_NO_VALUE, KEY_KEEP, nullptr},
+    {"capture", 0, CLI_MAYBE_VALUE, KEY_CAPTURE, nullptr},
+    {"plugin", 0, CLI_VALUE, KEY_PLUGIN, "--plugin needs a path"},
+    {"pattern", 0, CLI_VALUE, KEY_PATTERN,
+     "--pattern needs NAME[:OPTIONS] (NAME of letters, digits and '_'), not \"\""},
+    {"port", 0, CLI_VALUE, KEY_PORT, "--port needs a number 1..65535, not \"\""},
+    {"rate", 0, CLI_VALUE, KEY_RATE, "--rate needs callbacks a second, 0.1..20000, not \"\""},
+    {"frames", 0, CLI_VALUE, KEY_FRAMES, "--frames needs a number 1..2147483647, not \"\""},
+    {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
+};
+const cli_wording wording = {"unknown option %s (try --help)", "%s needs a value"};
+
+/* What the walk fills: the options, and how many of --demo, --capture and
+ * FILE were given. */
+struct parse_state {
+    host_options *o;
+    int sources;
+};
+
+int refuse(char *err, size_t err_len, const char *fmt, const char *what)
 {
-    if (err && err_len) {
-        snprintf(err, err_len, fmt, what);
-        /* the reason quotes the user's text: keep it on one line */
-        for (char *c = err; *c; c++)
-            if ((unsigned char)*c < 0x20)
-                *c = '?';
-    }
+    snprintf(err, err_len, fmt, what);
     return -1;
 }
 
-/* Whole finite decimal number in min..max. */
-int parse_double(const char *text, double min, double max, double *out)
+/* One option or operand (the FILE) into the record. */
+int take(void *record, int key, const char *v, char *err, size_t err_len)
 {
-    if (!text || !*text)
-        return -1;
-    char *end;
-    errno = 0;
-    double v = strtod(text, &end);
-    if (errno || *end || !isfinite(v) || v < min || v > max)
-        return -1;
-    *out = v;
-    return 0;
+    parse_state *st = (parse_state *)record;
+    host_options *o = st->o;
+    long p;
+    switch (key) {
+    case CLI_OPERAND:
+        if (o->file)
+            return refuse(err, err_len, "more than one file: %s", v);
+        o->file = v;
+        o->source = HOST_SOURCE_FILE;
+        st->sources++;
+        return 0;
+    case KEY_HELP:
+        o->action = HOST_HELP;
+        return 1;
+    case KEY_LIST:
+        o->action = HOST_LIST_PATTERNS;
+        return 0;
+    case KEY_DEMO:
+        o->source = HOST_SOURCE_DEMO;
+        st->sources++;
+        return 0;
+    case KEY_MUTE:
+        o->mute = 1;
+        return 0;
+    case KEY_KEEP:
+        o->keep_playing = 1;
+        return 0;
+    case KEY_CAPTURE:
+        o->source = HOST_SOURCE_CAPTURE;
+        st->sources++;
+        if (v && !*v)
+            return refuse(err, err_len, "%s", "--capture= needs a source name");
+        o->capture_source = v;
+        return 0;
+    case KEY_PLUGIN:
+        if (!*v)
+            return refuse(err, err_len, "%s", "--plugin needs a path");
+        o->plugin = v;
+        return 0;
+    case KEY_PATTERN:
+        if (host_split_pattern(v, o->pattern_name, &o->pattern_options) != 0)
+            return refuse(err, err_len, PATTERN_REFUSAL, v);
+        o->has_pattern = 1;
+        return 0;
+    case KEY_PORT:
+        if (cli_parse_long(v, 1, 65535, &p) != 0)
+            return refuse(err, err_len, "--port needs a number 1..65535, not \"%s\"", v);
+        o->port = (int)p;
+        return 0;
+    case KEY_RATE:
+        if (cli_parse_double(v, 0.1, 20000.0, &o->rate) != 0)
+            return refuse(err, err_len, "--rate needs callbacks a second, 0.1..20000, not \"%s\"",
+                          v);
+        return 0;
+    default:
+        if (cli_parse_long(v, 1, 0x7fffffffL, &o->frames) != 0)
+            return refuse(err, err_len, "--frames needs a number 1..2147483647, not \"%s\"", v);
+        return 0;
+    }
 }
 
-/* "--name=value" or "--name value": the value, advancing *i in the second
- * form; NULL when the option is not `name` or the value is missing. */
-const char *option_value(int argc, char **argv, int *i, const char *name, int *matched)
+/* The reason quotes the user's text: keep it on one line. */
+int one_line(char *err, size_t err_len)
 {
-    const char *a = argv[*i];
-    size_t n = strlen(name);
-    *matched = 0;
-    if (strncmp(a, name, n) != 0)
-        return nullptr;
-    if (a[n] == '=') {
-        *matched = 1;
-        return a + n + 1;
-    }
-    if (a[n] != '\0')
-        return nullptr;
-    *matched = 1;
-    if (*i + 1 >= argc)
-        return nullptr;
-    return argv[++*i];
+    if (err && err_len)
+        for (char *c = err; *c; c++)
+            if ((unsigned char)*c < 0x20)
+                *c = '?';
+    return -1;
 }
 
 } // namespace
@@ -121,72 +184,21 @@ int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t
     o->action = HOST_RUN;
     o->source = HOST_SOURCE_DEMO;
     o->port = -1;
-    int sources = 0;  /* how many of --demo, --capture, FILE were given */
-    bool only_files = false;  /* after "--" every argument is a FILE */
-
-    for (int i = 1; i < argc; i++) {
-        const char *a = argv[i];
-        if (!a)
-            return fail(err, err_len, "%s", "empty argument");
-        int m;
-        const char *v;
-        if (only_files || a[0] != '-' || strcmp(a, "-") == 0) {
-            if (o->file)
-                return fail(err, err_len, "more than one file: %s", a);
-            o->file = a;
-            o->source = HOST_SOURCE_FILE;
-            sources++;
-        } else if (strcmp(a, "--") == 0) {
-            only_files = true;
-        } else if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
-            o->action = HOST_HELP;
-            return 0;
-        } else if (strcmp(a, "--list-patterns") == 0) {
-            o->action = HOST_LIST_PATTERNS;
-        } else if (strcmp(a, "--demo") == 0) {
-            o->source = HOST_SOURCE_DEMO;
-            sources++;
-        } else if (strcmp(a, "--mute") == 0) {
-            o->mute = 1;
-        } else if (strcmp(a, "--keep-playing") == 0) {
-            o->keep_playing = 1;
-        } else if (strcmp(a, "--capture") == 0 || strncmp(a, "--capture=", 10) == 0) {
-            o->source = HOST_SOURCE_CAPTURE;
-            sources++;
-            if (a[9] == '=') {
-                if (!a[10])
-                    return fail(err, err_len, "%s", "--capture= needs a source name");
-                o->capture_source = a + 10;
-            } else if (i + 1 < argc && argv[i + 1] && argv[i + 1][0] != '-') {
-                o->capture_source = argv[++i];
-            }
-        } else if ((v = option_value(argc, argv, &i, "--plugin", &m)) || m) {
-            if (!v || !*v)
-                return fail(err, err_len, "%s", "--plugin needs a path");
-            o->plugin = v;
-        } else if ((v = option_value(argc, argv, &i, "--pattern", &m)) || m) {
-            if (!v || host_split_pattern(v, o->pattern_name, &o->pattern_options) != 0)
-                return fail(err, err_len, "--pattern needs NAME[:OPTIONS] (NAME of letters, "
-                            "digits and '_'), not \"%s\"", v ? v : "");
-            o->has_pattern = 1;
-        } else if ((v = option_value(argc, argv, &i, "--port", &m)) || m) {
-            long p;
-            if (cli_parse_long(v, 1, 65535, &p) != 0)
-                return fail(err, err_len, "--port needs a number 1..65535, not \"%s\"", v ? v : "");
-            o->port = (int)p;
-        } else if ((v = option_value(argc, argv, &i, "--rate", &m)) || m) {
-            if (parse_double(v, 0.1, 20000.0, &o->rate) != 0)
-                return fail(err, err_len, "--rate needs callbacks a second, 0.1..20000, not \"%s\"",
-                            v ? v : "");
-        } else if ((v = option_value(argc, argv, &i, "--frames", &m)) || m) {
-            if (cli_parse_long(v, 1, 0x7fffffffL, &o->frames) != 0)
-                return fail(err, err_len, "--frames needs a number 1..2147483647, not \"%s\"",
-                            v ? v : "");
-        } else {
-            return fail(err, err_len, "unknown option %s (try --help)", a);
+    for (int i = 1; i < argc; i++)
+        if (!argv[i]) {
+            snprintf(err, err_len, "%s", "empty argument");
+            return -1;
         }
+    /* After "--" every argument is a FILE: the parser hands them over as
+     * operands. */
+    parse_state st = {o, 0};
+    if (cli_parse(argc, argv, options, &wording, take, &st, err, err_len) != 0)
+        return one_line(err, err_len);
+    if (o->action == HOST_HELP)
+        return 0;
+    if (st.sources > 1) {
+        snprintf(err, err_len, "%s", "give only one of --demo, --capture and FILE");
+        return -1;
     }
-    if (sources > 1)
-        return fail(err, err_len, "%s", "give only one of --demo, --capture and FILE");
     return 0;
 }

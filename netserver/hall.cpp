@@ -6,6 +6,8 @@
  * every tenth frame, ages the list. All of it runs inside the producer's
  * own calls: no thread, no timer, nothing that blocks. */
 #include "netserver/hall.h"
+#include "netserver/hall_io.h"
+#include "wire/wire.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -24,7 +26,7 @@ struct subscriber {
     subscriber *next;
 };
 
-const int FRAME_BYTES = 60;
+const int FRAME_BYTES = WIRE_FRAME_BYTES;
 const int REQUEST_BUFFER = 1500;
 const int NEW_TTL = 300;
 const int RENEW_TTL = 75;
@@ -47,8 +49,8 @@ int send_frame(void)
         packet[i] = (unsigned char)(v < 0 ? 0 : v > 255 ? 255 : v);
     }
     for (subscriber *s = root; s; s = s->next)
-        sendto(sock, packet, FRAME_BYTES, 0, (struct sockaddr *)&s->addr,
-               sizeof s->addr);
+        hall_sendto(sock, packet, FRAME_BYTES, 0, (struct sockaddr *)&s->addr,
+                    sizeof s->addr);
     return 0;
 }
 
@@ -61,8 +63,8 @@ int check_socket(void)
         struct sockaddr_in from;
         memset(&from, 0, sizeof from);
         socklen_t len = sizeof from;
-        ssize_t n = recvfrom(sock, buffer, sizeof buffer, 0,
-                             (struct sockaddr *)&from, &len);
+        ssize_t n = hall_recvfrom(sock, buffer, sizeof buffer, 0,
+                                  (struct sockaddr *)&from, &len);
         if (n <= 0)
             break;
 
@@ -114,7 +116,9 @@ int cull_subscribers(void)
 
 extern "C" {
 
-uint16_t server_port = 7878;
+uint16_t server_port = WIRE_PORT_MUSIC;
+hall_recvfrom_fn *hall_recvfrom = recvfrom;
+hall_sendto_fn *hall_sendto = sendto;
 
 /* Bind the server socket; -1 when it cannot be created or bound. */
 int init_lights(void)

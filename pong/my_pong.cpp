@@ -62,7 +62,7 @@ bool within(double d, int limit)
 /* One datagram from a readable paddle socket; shorter ones are dropped. */
 void read_paddle(int sock, int paddle)
 {
-    unsigned char buf[PONG_DATAGRAM_BYTES];
+    unsigned char buf[WIRE_PADDLE_BYTES];
     ssize_t n = recv(sock, buf, sizeof buf, 0);
     if (n > 0)
         take_paddle_datagram(paddle, buf, (size_t)n);

@@ -14,15 +14,12 @@
 #include <SDL.h>
 
 #include "interface_2001.h"
+#include "wire/wire.h"
 
 #define PONG_WIDTH 60          /* picture columns, across the hallway */
 #define PONG_HEIGHT 100        /* picture rows, along the hallway */
 #define PONG_FRAME_MS 33       /* one frame of the game */
 #define PONG_SLICE_US 10000    /* longest single wait for a paddle datagram */
-#define PONG_LIGHT_PORT 7880   /* the game's network light server */
-#define PONG_PADDLE1_PORT 8000
-#define PONG_PADDLE2_PORT 8001
-#define PONG_DATAGRAM_BYTES 5  /* value (4, machine order) + button (1) */
 
 /* Ball: centre and speed in playfield units (x across 0..60, y along
  * 0..100). While a ball is lost, ball_pos_x counts the frames since the

@@ -3,23 +3,21 @@
  * Opens a UDP socket on a free port, subscribes it to the producer and
  * draws every frame as a 10 x 6 grid of grey cells (boxes along, channels
  * across) with the frame rate and the time since the last frame. Renews
- * the subscription every 250 loop turns and at least every 2 seconds. */
-#include <fcntl.h>
+ * the subscription as the subscription record has it: every so many loop
+ * turns and at least every so many seconds. */
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/select.h>
-#include <time.h>
 #include <unistd.h>
 
-#include "wire/feed_client.h"
+#include "cli/cli.h"
 #include "interface_2001.h"
 #include "tools/hallview_options.h"
+#include "wire/feed_sub.h"
 
 namespace {
 
-const int RENEW_TURNS = 250;
-const double RENEW_SECONDS = 2.0;
 const double REDRAW_SECONDS = 1.0 / 30; /* the eye needs no more */
 
 volatile sig_atomic_t stop_requested = 0;
@@ -28,13 +26,6 @@ bool on_terminal = false;
 void on_signal(int)
 {
     stop_requested = 1;
-}
-
-double now(void)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
 }
 
 void print_numbers(const int values[LIGHT_CHANNELS])
@@ -83,23 +74,18 @@ void draw_grid(const int values[LIGHT_CHANNELS], const hallview_options &o,
 
 int main(int argc, char **argv)
 {
-    setvbuf(stdout, NULL, _IOLBF, 0);
     hallview_options o;
     char err[256];
-    if (hallview_parse_options(argc, argv, &o, err, sizeof err) != 0) {
-        fprintf(stderr, "%s\n", err);
-        return 2;
-    }
-    if (o.help) {
-        fputs(hallview_usage, stdout);
-        return 0;
-    }
-    feed_set_target(o.host, (unsigned short)o.port);
-    int sock = open_udp_server(0);
-    if (sock < 0)
+    int parsed = hallview_parse_options(argc, argv, &o, err, sizeof err);
+    int settled = cli_settle(parsed, err, o.help, hallview_usage);
+    if (settled != CLI_GO_ON)
+        return settled;
+    feed_sub feed;
+    feed_sub_init(&feed);
+    feed_sub_set_target(&feed, o.host, (unsigned short)o.port);
+    if (feed_sub_open(&feed, 0, 0) < 0)
         return 1;
-    request_subscription(sock);
-    fcntl(sock, F_SETFL, O_NONBLOCK);
+    feed_sub_request(&feed);
 
     signal(SIGINT, on_signal);
     signal(SIGTERM, on_signal);
@@ -108,8 +94,8 @@ int main(int argc, char **argv)
         printf("\x1b[2J\x1b[?25l");
 
     int values[LIGHT_CHANNELS] = {0};
-    long frames = 0, turns = 0;
-    double start = now(), last_renew = start, last_frame = start, last_draw = 0;
+    long frames = 0;
+    double start = feed_now(), last_frame = start, last_draw = 0;
     double rate_mark = start;
     long rate_frames = 0;
     double fps = 0;
@@ -117,18 +103,19 @@ int main(int argc, char **argv)
     while (!stop_requested) {
         fd_set in;
         FD_ZERO(&in);
-        FD_SET(sock, &in);
+        FD_SET(feed.sock, &in);
         struct timeval tv = {0, 100000};
-        select(sock + 1, &in, NULL, NULL, &tv);
+        select(feed.sock + 1, &in, NULL, NULL, &tv);
 
+        /* Every frame is taken (and printed when not on a terminal). */
         bool got = false;
         int r;
-        while ((r = read_data_packet(sock, values)) != 0) {
+        while ((r = feed_sub_read(&feed, values)) != 0) {
             if (r == 1) {
                 got = true;
                 frames++;
                 rate_frames++;
-                last_frame = now();
+                last_frame = feed.frame_at;
                 if (o.once || !on_terminal)
                     print_numbers(values);
                 if (o.once || (o.frames > 0 && frames >= o.frames))
@@ -140,11 +127,8 @@ int main(int argc, char **argv)
         if (o.frames > 0 && frames >= o.frames)
             break;
 
-        double t = now();
-        if (++turns % RENEW_TURNS == 0 || t - last_renew >= RENEW_SECONDS) {
-            request_subscription(sock);
-            last_renew = t;
-        }
+        feed_sub_turn(&feed);
+        double t = feed_now();
         if (t - rate_mark >= 1.0) {
             fps = rate_frames / (t - rate_mark);
             rate_frames = 0;
@@ -163,6 +147,6 @@ int main(int argc, char **argv)
     }
     if (on_terminal)
         printf("\x1b[?25h\n");
-    close(sock);
+    feed_sub_close(&feed);
     return status;
 }

@@ -36,4 +36,9 @@
  * button byte. */
 #define WIRE_PADDLE_BYTES 5
 
+/* A number above as text, for help texts and messages written as string
+ * literals: "(default " WIRE_TEXT(WIRE_PORT_MUSIC) ")". */
+#define WIRE_TEXT(n) WIRE_TEXT_(n)
+#define WIRE_TEXT_(n) #n
+
 #endif

@@ -196,6 +196,15 @@ TEST_F(BoxConsole, SubscriptionIsRenewedEvery250Turns)
     EXPECT_TRUE(subscribed_from(port, 2000));
 }
 
+TEST_F(BoxConsole, IdleDriverRenewsWithinTwoSeconds)
+{
+    start_driver();
+    ASSERT_TRUE(subscribed_from(first_port));
+    /* No frames: the loop turns every half second, so 250 turns would
+     * take two minutes; the renewal comes from the clock. */
+    EXPECT_TRUE(subscribed_from(first_port, 8000));
+}
+
 TEST_F(BoxConsole, QuitEndsAtOnceAndRestoresLineEditing)
 {
     start_driver();

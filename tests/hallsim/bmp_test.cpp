@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <string>
@@ -145,6 +146,69 @@ TEST_F(Bmp, PalettePictureIsConvertedToThreeBytesAPixel)
     for (int x = 0; x < 3; x++)
         EXPECT_EQ(bytes(s, x, 1), (std::vector<int>{1, 2, 3}));
     SDL_FreeSurface(s);
+}
+
+/* A top-down file (negative height) loads the same way up as any other. */
+TEST_F(Bmp, TopDownPictureLoadsBottomRowFirst)
+{
+    std::string f = path("topdown.bmp");
+    ASSERT_TRUE(sim_support::write_bmp(f, 1, 2, [](int, int y) {
+        return y == 0 ? rgb{0, 0, 255} : rgb{255, 0, 0};
+    }));
+    /* turn the file round: top row first, height negative */
+    FILE *io = fopen(f.c_str(), "r+b");
+    ASSERT_NE(io, nullptr);
+    unsigned char b[62];
+    ASSERT_EQ(fread(b, 1, sizeof b, io), sizeof b);
+    const int32_t h = -2;
+    memcpy(b + 22, &h, 4);
+    unsigned char bottom[4];
+    memcpy(bottom, b + 54, 4);
+    memcpy(b + 54, b + 58, 4);
+    memcpy(b + 58, bottom, 4);
+    rewind(io);
+    ASSERT_EQ(fwrite(b, 1, sizeof b, io), sizeof b);
+    fclose(io);
+    SDL_Surface *s = LoadBMP(f.c_str());
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->h, 2);
+    EXPECT_EQ(bytes(s, 0, 0), (std::vector<int>{255, 0, 0})) << "bottom: red";
+    EXPECT_EQ(bytes(s, 0, 1), (std::vector<int>{0, 0, 255})) << "top: blue";
+    SDL_FreeSurface(s);
+}
+
+/* SDL keeps a header's bit count in a byte, so counts of 256 and more wrap
+ * round into formats its blitter cannot convert: a small depth with no
+ * palette (the first file, found by fuzzing, crashed the blit) or a pixel
+ * size outside 1..4. Each is refused with the usual message. */
+TEST_F(Bmp, BitCountsThatWrapRoundAreRefused)
+{
+    const unsigned char found[70] = {
+        0x42, 0x4d, 0x46, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x36, 0x00, 0x00, 0x00,
+        0x28, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0xfe, 0xff, 0xff, 0xff, 0x00, 0x00,
+        0x01, 0x18, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x13, 0x0b, 0x00, 0x00,
+        0x13, 0x0b, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0xfe,
+        0x01, 0x03, 0x02, 0x01, 0x00, 0x00, 0x03, 0x02, 0x01, 0x03, 0x02, 0x01, 0x00, 0x00};
+    /* 6145 as found; then 8 bits without a palette, 33 and 0 bytes a pixel */
+    for (int bits : {6145, 2056, 264, 2041}) {
+        std::vector<unsigned char> b(found, found + sizeof found);
+        if (bits != 6145) {
+            b[28] = (unsigned char)bits;
+            b[29] = (unsigned char)(bits >> 8);
+            b.resize(b.size() + 256, 0x11); /* rows enough for any of these sizes */
+        }
+        std::string f = path(("bits" + std::to_string(bits) + ".bmp").c_str());
+        FILE *out = fopen(f.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        fwrite(b.data(), 1, b.size(), out);
+        fclose(out);
+        testing::internal::CaptureStderr();
+        SDL_Surface *s = LoadBMP(f.c_str());
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(s, nullptr) << bits << " bits a pixel";
+        EXPECT_EQ(err.rfind("Unable to load " + f + ": ", 0), 0u) << err;
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+    }
 }
 
 TEST_F(Bmp, TheGeneratedTexturesLoad)

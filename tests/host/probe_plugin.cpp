@@ -5,8 +5,9 @@
  * flavours:
  *   PROBE_DISABLE_AT=N  asks to be disabled from inside callback N
  *   PROBE_WINDOW        has a GTK window whose "destroy" asks to be disabled
- * It also exports a pattern "rise" and glim_set_fixed_pattern, so that the
- * --pattern path can be followed end to end. */
+ * It also offers the host API with one pattern, "rise", so that the
+ * --pattern and --port paths can be followed end to end; it names no
+ * pattern as running (it has no scheduler). */
 #include <pthread.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -22,7 +23,7 @@
 #endif
 
 #include "netserver/hall.h"
-#include "xmms/src/pattern.h"
+#include "xmms/glim_host_api.h"
 #include "xmms/vis_plugin.h"
 
 namespace {
@@ -193,6 +194,41 @@ __attribute__((visibility("default"))) int rise_frame(double *, int16_t *, int *
 __attribute__((visibility("default"))) int rise_deinit(void)
 {
     return 0;
+}
+
+/* The host API: "rise" alone, the fixed pattern above, the server's port. */
+static const glim_named_pattern probe_patterns[] = {
+    {"rise", rise_init, rise_frame, rise_deinit},
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+static const glim_named_pattern *probe_find_pattern(const char *name)
+{
+    for (const glim_named_pattern *p = probe_patterns; p->name; p++)
+        if (strcmp(p->name, name) == 0)
+            return p;
+    return nullptr;
+}
+
+static const char *probe_current_pattern(void)
+{
+    return nullptr;
+}
+
+static int probe_set_port(int port)
+{
+    if (port < 1 || port > 65535)
+        return -1;
+    server_port = (uint16_t)port;
+    return 0;
+}
+
+__attribute__((visibility("default"))) const glim_host_api *glim_get_host_api(int version)
+{
+    static const glim_host_api api = {probe_patterns, probe_find_pattern,
+                                      glim_set_fixed_pattern, probe_current_pattern,
+                                      probe_set_port};
+    return version == GLIM_HOST_API_VERSION ? &api : nullptr;
 }
 
 } // extern "C"

@@ -2,7 +2,9 @@
  * under a private Xvfb: lifecycle and threads, frames on the wire, the
  * spectrum of real files, disabling from either thread, the --pattern
  * path, and clear failures. Every run is muted (no sound server here). */
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <math.h>
 #include <sndfile.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -169,6 +171,19 @@ TEST_F(Glimhost, ListPatternsShowsWhatResolves)
     auto r = run({"--plugin", probe, "--list-patterns"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "rise\n");  /* the probe exports only this one */
+}
+
+TEST_F(Glimhost, ListPatternsWithoutTheHostApiIsAClearError)
+{
+    unsetenv("DISPLAY");
+    /* a real library that offers no host API: this process's libm */
+    Dl_info where{};
+    ASSERT_NE(dladdr((void *)(double (*)(double))cos, &where), 0);
+    auto r = run({"--plugin", where.dli_fname, "--list-patterns"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(host_run::lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("glim_get_host_api"), std::string::npos) << r.err;
 }
 
 // ---- lifecycle and threads ------------------------------------------------

@@ -9,8 +9,8 @@
 #include "boxline/scale_table.h"
 #include "support/process.h"
 #include "support/udp.h"
+#include "testfeed/testfeed_options.h"
 #include "tools/hallview_options.h"
-#include "tools/testfeed_options.h"
 
 namespace {
 
@@ -153,6 +153,24 @@ TEST(TerminalView, GivesUpWithAClearMessageWhenNothingComes)
     ASSERT_TRUE(wait_for(view, 10000));
     EXPECT_EQ(exit_code(view), 1);
     EXPECT_NE(err(view).find("hallview: no frame from 127.0.0.1:" + port), std::string::npos);
+}
+
+TEST(TerminalView, RenewsWithinTwoSecondsWhenNoFrameComes)
+{
+    int producer = testing_udp::open_socket();
+    ASSERT_GE(producer, 0);
+    std::string port = std::to_string(testing_udp::local_port(producer));
+    Child view = start({BIN + "hallview", "--port", port});
+    bool got = false;
+    unsigned short first = 0, again = 0;
+    testing_udp::receive(producer, 10000, &got, &first);
+    ASSERT_TRUE(got) << "no subscription";
+    /* An idle loop turns ten times a second: 250 turns would take 25 s. */
+    testing_udp::receive(producer, 8000, &got, &again);
+    EXPECT_TRUE(got) << "no renewal";
+    EXPECT_EQ(again, first) << "renewed from the same socket";
+    stop(view);
+    close(producer);
 }
 
 /* Option parsing through the same functions the programs use. */

@@ -32,7 +32,7 @@ constexpr float COURT_MID = 5.0f;
 void pong_miss(void)
 {
     pong_ball_y_pos = COURT_MID;
-    pong_ball_x_pos = (float)(rand() % HALL_CHANNELS);
+    pong_ball_x_pos = (float)(rand() % LIGHT_CHANNELS_PER_BOX);
     pong_ball_y_speed = -pong_ball_y_speed;
     pong_ball_counter = SERVE_WAIT;
     pong_loss_count++;
@@ -83,7 +83,7 @@ void pong_follow(float *paddle, float step)
 
 void pong_draw(int *light_data)
 {
-    for (int k = 0; k < HALL_LIGHTS; k++)
+    for (int k = 0; k < LIGHT_CHANNELS; k++)
         light_data[k] = 0;
 
     /* Paddle 1 pulses and shares its light between the two channels it
@@ -95,11 +95,11 @@ void pong_draw(int *light_data)
     light_data[k + 1] = (int)(ft * fraction);
 
     /* Paddle 2 pulses two frames ahead of paddle 1. */
-    light_data[HALL_INDEX(HALL_BOXES - 1, (int)pong_paddle_2_pos)] =
+    light_data[light_index(LIGHT_BOXES - 1, (int)pong_paddle_2_pos)] =
         (int)(175 + 75 * sin((pong_counter + 2) / 5.0));
 
     if (pong_ball_counter == 0)
-        light_data[HALL_INDEX((int)pong_ball_y_pos, (int)pong_ball_x_pos)] =
+        light_data[light_index((int)pong_ball_y_pos, (int)pong_ball_x_pos)] =
             255;
 }
 
@@ -113,7 +113,7 @@ int auto_pong_init(char *)
     pong_counter = 0;
     pong_ball_counter = SERVE_WAIT;
     pong_loss_count = 0;
-    pong_ball_x_pos = (float)(rand() % HALL_CHANNELS);
+    pong_ball_x_pos = (float)(rand() % LIGHT_CHANNELS_PER_BOX);
     pong_ball_y_pos = COURT_MID;
     return 0;
 }

@@ -44,35 +44,15 @@ int rise_diff = 20;   /* head start of a box over the next one out */
 int rise_bot = 0;     /* offsets of the pairs from the box level */
 int rise_mid = -40;
 int rise_top = -80;
-int rise_seg_level[HALL_BOXES];
-
-/* One band level for the meters: bins 0..5, adaptively scaled. */
-double bass_level(int16_t (*raw_data)[256])
-{
-    double val;
-    get_n_scaled_values(raw_data, &val, 1);
-    return val;
-}
+int rise_seg_level[LIGHT_BOXES];
 
 /* Rise levels are kept within +-10^9 so that option values of any size
  * cannot overflow an int; the defaults stay far inside. */
+const int RISE_LIMIT = 1000000000;
+
 int rise_add(long long a, long long b)
 {
-    long long s = a + b;
-    if (s > 1000000000LL)
-        return 1000000000;
-    if (s < -1000000000LL)
-        return -1000000000;
-    return (int)s;
-}
-
-/* The pair's value for level L and offset: above 0 shows, at most 255. */
-int rise_pair(int level, int offset)
-{
-    long long v = (long long)level + offset;
-    if (v <= 0)
-        return 0;
-    return v > 255 ? 255 : (int)v;
+    return clamp_int(a + b, -RISE_LIMIT, RISE_LIMIT);
 }
 
 } // namespace
@@ -118,13 +98,17 @@ double get_n_scaled_values(int16_t (*raw_data)[256], double *lev, int n)
     return avg_height;
 }
 
+double bass_level(int16_t (*raw_data)[256])
+{
+    double val;
+    get_n_scaled_values(raw_data, &val, 1);
+    return val;
+}
+
 void fade_hallway(int *light_data)
 {
-    for (int i = HALL_LIGHTS - 1; i >= 0; i--) {
-        light_data[i] -= 48;
-        if (light_data[i] < 0)
-            light_data[i] = 0;
-    }
+    for (int i = LIGHT_CHANNELS - 1; i >= 0; i--)
+        light_data[i] = dim(light_data[i], 48);
 }
 
 /* brightness_level: the whole hallway glows with the bass, decaying 16
@@ -139,7 +123,7 @@ int brightness_level_frame(double *, int16_t *, int *light_data,
                            int16_t (*raw_data)[256], int)
 {
     int l = (int)(bass_level(raw_data) * 255.0);
-    for (int i = 0; i < HALL_LIGHTS; i++) {
+    for (int i = 0; i < LIGHT_CHANNELS; i++) {
         int v = light_data[i] - 16;
         if (v < l)
             v = l;
@@ -165,7 +149,7 @@ int random_spots_frame(double *, int16_t *, int *light_data,
 {
     int k = (int)(bass_level(raw_data) * 60.0);
     for (int i = 0; i <= k; i++) {
-        int idx = rand() % HALL_LIGHTS;
+        int idx = rand() % LIGHT_CHANNELS;
         light_data[idx] = light_data[idx] > 0 ? 0 : 255;
     }
     return 0;
@@ -196,11 +180,11 @@ int sine_wave_frame(double *, int16_t *, int *light_data,
 {
     double lev = bass_level(raw_data);
     float step = sw_speed * 6.28318f / 30;
-    for (int x = 0; x < HALL_BOXES; x++) {
+    for (int x = 0; x < LIGHT_BOXES; x++) {
         float angle = 2 * x * 3.14159f / sw_dense + step * sw_offset * sw_dir;
         float v = sin(angle) * 127 + 127;
-        for (int c = 0; c < HALL_CHANNELS; c++)
-            light_data[HALL_INDEX(x, c)] = (int)v;
+        for (int c = 0; c < LIGHT_CHANNELS_PER_BOX; c++)
+            light_data[light_index(x, c)] = (int)v;
     }
     sw_offset = sw_offset + 1 + (lev - 0.5) * sw_offset_var;
     return 0;
@@ -239,17 +223,17 @@ int spinning_stripe_init(char *param)
 int spinning_stripe_frame(double *, int16_t *, int *light_data,
                           int16_t (*)[256], int)
 {
-    for (int c = 0; c < HALL_CHANNELS; c++) {
+    for (int c = 0; c < LIGHT_CHANNELS_PER_BOX; c++) {
         double d = ring_distance(rot, c);
         bool stripe = d >= 3.5 || d <= 0.5;
-        for (int x = 0; x < HALL_BOXES; x++) {
-            int *v = &light_data[HALL_INDEX(x, c)];
+        for (int x = 0; x < LIGHT_BOXES; x++) {
+            int *v = &light_data[light_index(x, c)];
             if (stripe) {
                 *v = ss_invert ? 0 : 255;
             } else if (ss_invert) {
                 *v = *v + 80 > 255 ? 255 : *v + 80;
             } else {
-                *v = *v - 80 < 0 ? 0 : *v - 80;
+                *v = dim(*v, 80);
             }
         }
     }
@@ -281,12 +265,9 @@ int rise_init(char *param)
                  "diff", &rise_diff, "bot", &rise_bot, "mid", &rise_mid, "top",
                  &rise_top);
     /* The centre indexes the box levels: hold it inside the hallway. */
-    if (rise_center < 0)
-        rise_center = 0;
-    if (rise_center > HALL_BOXES - 1)
-        rise_center = HALL_BOXES - 1;
+    rise_center = clamp_int(rise_center, 0, LIGHT_BOXES - 1);
     rise_seg_level[rise_center] = 0;
-    for (int b = rise_center + 1; b < HALL_BOXES; b++)
+    for (int b = rise_center + 1; b < LIGHT_BOXES; b++)
         rise_seg_level[b] = rise_add(rise_seg_level[b - 1], -(long long)rise_diff);
     for (int b = rise_center - 1; b >= 0; b--)
         rise_seg_level[b] = rise_add(rise_seg_level[b + 1], -(long long)rise_diff);
@@ -295,18 +276,19 @@ int rise_init(char *param)
 
 int rise_frame(double *, int16_t *, int *light_data, int16_t (*)[256], int)
 {
-    for (int i = 0; i < HALL_LIGHTS; i++)
+    for (int i = 0; i < LIGHT_CHANNELS; i++)
         light_data[i] = 0;
     bool done = true;
-    for (int b = 0; b < HALL_BOXES; b++) {
+    for (int b = 0; b < LIGHT_BOXES; b++) {
         rise_seg_level[b] = rise_add(rise_seg_level[b], rise_speed);
         int level = rise_seg_level[b];
-        int bot = rise_pair(level, rise_bot);
-        int mid = rise_pair(level, rise_mid);
-        int top = rise_pair(level, rise_top);
-        light_data[HALL_INDEX(b, 0)] = light_data[HALL_INDEX(b, 5)] = bot;
-        light_data[HALL_INDEX(b, 1)] = light_data[HALL_INDEX(b, 4)] = mid;
-        light_data[HALL_INDEX(b, 2)] = light_data[HALL_INDEX(b, 3)] = top;
+        /* A pair shows its level plus its offset, 0..255. */
+        int bot = clamp_byte((long long)level + rise_bot);
+        int mid = clamp_byte((long long)level + rise_mid);
+        int top = clamp_byte((long long)level + rise_top);
+        light_data[light_index(b, 0)] = light_data[light_index(b, 5)] = bot;
+        light_data[light_index(b, 1)] = light_data[light_index(b, 4)] = mid;
+        light_data[light_index(b, 2)] = light_data[light_index(b, 3)] = top;
         if ((long long)level + rise_top <= 254)
             done = false;
     }

@@ -27,21 +27,6 @@ int sm_fade = 0;
 double rot = 0.0;     /* swirl spot on the ring; kept from run to run */
 int vs_fade = 0;      /* dimming per pair climbed */
 
-/* v lowered by step, not below 0; wide arithmetic so that odd values left
- * by another pattern or an option cannot overflow. */
-int dim(int v, int step)
-{
-    long long r = (long long)v - step;
-    if (r < 0)
-        return 0;
-    return r > INT_MAX ? INT_MAX : (int)r;
-}
-
-int clamp_byte(int v)
-{
-    return v < 0 ? 0 : v > 255 ? 255 : v;
-}
-
 /* Direction and fade of a travelling pattern: sentinels, then the option
  * string, then random draws for what it left unset. */
 void travel_init(char *param, int *direction, int *fade, int fade_mask)
@@ -70,13 +55,13 @@ void travel_init(char *param, int *direction, int *fade, int fade_mask)
 int travel(int *light_data, int direction, int fade)
 {
     if (direction > 0) {
-        for (int k = HALL_LIGHTS - 1; k >= HALL_CHANNELS; k--)
-            light_data[k] = dim(light_data[k - HALL_CHANNELS], fade);
-        return HALL_INDEX(0, 0);
+        for (int k = LIGHT_CHANNELS - 1; k >= LIGHT_CHANNELS_PER_BOX; k--)
+            light_data[k] = dim(light_data[k - LIGHT_CHANNELS_PER_BOX], fade);
+        return light_index(0, 0);
     }
-    for (int k = 0; k < HALL_LIGHTS - HALL_CHANNELS; k++)
-        light_data[k] = dim(light_data[k + HALL_CHANNELS], fade);
-    return HALL_INDEX(HALL_BOXES - 1, 0);
+    for (int k = 0; k < LIGHT_CHANNELS - LIGHT_CHANNELS_PER_BOX; k++)
+        light_data[k] = dim(light_data[k + LIGHT_CHANNELS_PER_BOX], fade);
+    return light_index(LIGHT_BOXES - 1, 0);
 }
 
 } // namespace
@@ -96,9 +81,9 @@ int simple_equalizer_init(char *)
 int simple_equalizer_frame(double *, int16_t *bar_heights, int *light_data,
                            int16_t (*)[256], int)
 {
-    for (int box = 0; box < HALL_BOXES; box++) {
+    for (int box = 0; box < LIGHT_BOXES; box++) {
         int h = bar_heights[box];
-        int *b = light_data + HALL_INDEX(box, 0);
+        int *b = light_data + light_index(box, 0);
         if (se_center == 0) {
             /* Both walls at once, floor first: each pair has its own
              * threshold and slope. */
@@ -107,8 +92,8 @@ int simple_equalizer_frame(double *, int16_t *bar_heights, int *light_data,
             b[2] = b[3] = clamp_byte(5 * h - 245);
             continue;
         }
-        for (int j = 0; j < HALL_CHANNELS; j++) {
-            int c = se_center == 1 ? j : HALL_CHANNELS - 1 - j;
+        for (int j = 0; j < LIGHT_CHANNELS_PER_BOX; j++) {
+            int c = se_center == 1 ? j : LIGHT_CHANNELS_PER_BOX - 1 - j;
             int t = 10 + 16 * j;
             if (h > t) {
                 int v = 16 * (h - t);
@@ -141,7 +126,7 @@ int ring_equalizer_frame(double *, int16_t *, int *light_data,
     double levels[6];
     get_n_scaled_values(raw_data, levels, 6);
     int entry = travel(light_data, re_direction, re_fade);
-    for (int c = 0; c < HALL_CHANNELS; c++)
+    for (int c = 0; c < LIGHT_CHANNELS_PER_BOX; c++)
         light_data[entry + c] = (int)(levels[c] * 255.0);
     return 0;
 }
@@ -167,7 +152,7 @@ int swirl_meter_frame(double *, int16_t *, int *light_data,
     double levels[2];
     get_n_scaled_values(raw_data, levels, 2);
     int entry = travel(light_data, sm_direction, sm_fade);
-    for (int c = 0; c < HALL_CHANNELS; c++) {
+    for (int c = 0; c < LIGHT_CHANNELS_PER_BOX; c++) {
         double d = ring_distance(rot, c);
         int v = 0;
         if (d >= 3.4)
@@ -205,10 +190,10 @@ int vertical_spectrum_init(char *param)
 int vertical_spectrum_frame(double *, int16_t *, int *light_data,
                             int16_t (*raw_data)[256], int)
 {
-    double levels[HALL_BOXES];
-    get_n_scaled_values(raw_data, levels, HALL_BOXES);
-    for (int box = 0; box < HALL_BOXES; box++) {
-        int *b = light_data + HALL_INDEX(box, 0);
+    double levels[LIGHT_BOXES];
+    get_n_scaled_values(raw_data, levels, LIGHT_BOXES);
+    for (int box = 0; box < LIGHT_BOXES; box++) {
+        int *b = light_data + light_index(box, 0);
         /* Top pair first, so each pair takes the old value below it. */
         b[2] = dim(b[1], vs_fade);
         b[3] = dim(b[4], vs_fade);

@@ -47,10 +47,10 @@ int explosion_frame(double *, int16_t *, int *light_data, int16_t (*)[256],
 {
     if (exp_rad >= 0) {
         double r2 = exp_rad * exp_rad;
-        for (int box = 0; box < HALL_BOXES; box++)
-            for (int c = 0; c < HALL_CHANNELS; c++)
+        for (int box = 0; box < LIGHT_BOXES; box++)
+            for (int c = 0; c < LIGHT_CHANNELS_PER_BOX; c++)
                 if (distance2(box, c) < r2)
-                    light_data[HALL_INDEX(box, c)] = 255;
+                    light_data[light_index(box, c)] = 255;
         exp_rad += GROW_STEP;
         if (exp_rad > FULL_RADIUS)
             exp_rad = BURN_START;
@@ -58,11 +58,11 @@ int explosion_frame(double *, int16_t *, int *light_data, int16_t (*)[256],
     }
 
     double r2 = exp_rad * exp_rad;
-    for (int box = 0; box < HALL_BOXES; box++)
-        for (int c = 0; c < HALL_CHANNELS; c++) {
-            int *v = &light_data[HALL_INDEX(box, c)];
+    for (int box = 0; box < LIGHT_BOXES; box++)
+        for (int c = 0; c < LIGHT_CHANNELS_PER_BOX; c++) {
+            int *v = &light_data[light_index(box, c)];
             if (distance2(box, c) < r2)
-                *v = *v > BURN_DIM ? *v - BURN_DIM : 0;
+                *v = dim(*v, BURN_DIM);
         }
     exp_rad -= GROW_STEP;
     return exp_rad < BURN_END ? -1 : 0;

@@ -17,19 +17,11 @@ namespace {
 
 int bar_equalizer_dir = 1; /* +1 grows from box 0, -1 from box 9 */
 
-/* The bass level of this frame, in [0, 1]. */
-double bass_level(int16_t (*raw_data)[256])
-{
-    double val;
-    get_n_scaled_values(raw_data, &val, 1);
-    return val;
-}
-
 /* All six channels of one box at full. */
 void light_box(int *light_data, int box)
 {
-    for (int c = 0; c < HALL_CHANNELS; c++)
-        light_data[HALL_INDEX(box, c)] = 255;
+    for (int c = 0; c < LIGHT_CHANNELS_PER_BOX; c++)
+        light_data[light_index(box, c)] = 255;
 }
 
 } // namespace
@@ -61,8 +53,8 @@ int bar_equalizer_frame(double *, int16_t *, int *light_data,
     int len = (int)(bass_level(raw_data) * 10.0);
     fade_hallway(light_data);
     int step = bar_equalizer_dir > 0 ? 1 : -1;
-    int start = step > 0 ? 0 : HALL_BOXES - 1;
-    for (int k = 0; k < len && k < HALL_BOXES; k++)
+    int start = step > 0 ? 0 : LIGHT_BOXES - 1;
+    for (int k = 0; k < len && k < LIGHT_BOXES; k++)
         light_box(light_data, start + k * step);
     return 0;
 }
@@ -83,9 +75,9 @@ int center_meter_frame(double *, int16_t *, int *light_data,
 {
     int len = (int)(bass_level(raw_data) * 5.0);
     fade_hallway(light_data);
-    for (int i = 0; i < len && i < HALL_BOXES / 2; i++) {
-        light_box(light_data, HALL_BOXES / 2 + i);
-        light_box(light_data, HALL_BOXES / 2 - 1 - i);
+    for (int i = 0; i < len && i < LIGHT_BOXES / 2; i++) {
+        light_box(light_data, LIGHT_BOXES / 2 + i);
+        light_box(light_data, LIGHT_BOXES / 2 - 1 - i);
     }
     return 0;
 }
@@ -106,10 +98,10 @@ int vertical_meter_frame(double *, int16_t *, int *light_data,
 {
     int len = (int)(bass_level(raw_data) * 3.0);
     fade_hallway(light_data);
-    for (int box = 0; box < HALL_BOXES; box++)
-        for (int i = 0; i < len && i < HALL_CHANNELS / 2; i++) {
-            light_data[HALL_INDEX(box, i)] = 255;
-            light_data[HALL_INDEX(box, HALL_CHANNELS - 1 - i)] = 255;
+    for (int box = 0; box < LIGHT_BOXES; box++)
+        for (int i = 0; i < len && i < LIGHT_CHANNELS_PER_BOX / 2; i++) {
+            light_data[light_index(box, i)] = 255;
+            light_data[light_index(box, LIGHT_CHANNELS_PER_BOX - 1 - i)] = 255;
         }
     return 0;
 }

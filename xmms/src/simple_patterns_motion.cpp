@@ -29,7 +29,7 @@ int tl_dir = 1;             /* boxes per step, sign = direction */
  * overlap long before it fills. */
 constexpr int TL_LINES_LIMIT = 1000;
 /* Steps of more than this many boxes all leave the hallway at once. */
-constexpr int TL_DIR_LIMIT = HALL_BOXES;
+constexpr int TL_DIR_LIMIT = LIGHT_BOXES;
 
 int *line_position = nullptr; /* head of each line; -1 = free slot */
 int *line_count = nullptr;    /* frames to the next step; -1 = free */
@@ -39,18 +39,10 @@ int wc_delay = 0; /* extra frames between two steps */
 int wc_count = 0; /* frames waited since the last step */
 int wc_pos = 0;   /* distance of the rings from the ends, 0 to 4 */
 
-int dim(int v, int step)
-{
-    long long r = (long long)v - step;
-    if (r < 0)
-        return 0;
-    return r > INT_MAX ? INT_MAX : (int)r;
-}
-
 /* Bring one setting into lo..hi, saying so on standard error. */
 void tl_limit(int *value, int lo, int hi, const char *key)
 {
-    int v = *value < lo ? lo : *value > hi ? hi : *value;
+    int v = clamp_int(*value, lo, hi);
     if (v != *value) {
         fprintf(stderr, "trailing_lines: %s %d out of range, using %d\n", key,
                 *value, v);
@@ -112,18 +104,18 @@ int trailing_lines_frame(double *, int16_t *, int *light_data,
 {
     if (!line_position || !line_count)
         return -1;
-    for (int k = 0; k < HALL_LIGHTS; k++)
+    for (int k = 0; k < LIGHT_CHANNELS; k++)
         light_data[k] = dim(light_data[k], tl_fade_count);
 
     for (int i = 0; i < tl_max_lines; i++) {
         if (line_count[i] > 0 && --line_count[i] == 0) {
             line_count[i] = tl_move_count;
-            line_position[i] += tl_dir * HALL_CHANNELS;
+            line_position[i] += tl_dir * LIGHT_CHANNELS_PER_BOX;
         }
     }
     for (int i = 0; i < tl_max_lines; i++) {
         if (line_count[i] != -1 &&
-            (line_position[i] < 0 || line_position[i] >= HALL_LIGHTS)) {
+            (line_position[i] < 0 || line_position[i] >= LIGHT_CHANNELS)) {
             line_position[i] = line_count[i] = -1;
             num_lines--;
         }
@@ -135,9 +127,9 @@ int trailing_lines_frame(double *, int16_t *, int *light_data,
         for (int i = 0; i < tl_max_lines; i++) {
             if (line_count[i] != -1)
                 continue;
-            line_position[i] = tl_dir > 0 ? rand() % HALL_CHANNELS
-                                          : rand() % HALL_CHANNELS +
-                                                HALL_INDEX(HALL_BOXES - 1, 0);
+            line_position[i] = tl_dir > 0 ? rand() % LIGHT_CHANNELS_PER_BOX
+                                          : rand() % LIGHT_CHANNELS_PER_BOX +
+                                                light_index(LIGHT_BOXES - 1, 0);
             line_count[i] = tl_move_count;
             num_lines++;
             break;
@@ -181,9 +173,9 @@ int warp_core_frame(double *, int16_t *, int *light_data, int16_t (*)[256],
         wc_pos = wc_pos >= 4 ? 0 : wc_pos + 1;
     }
     fade_hallway(light_data);
-    for (int c = 0; c < HALL_CHANNELS; c++) {
-        light_data[HALL_INDEX(wc_pos, c)] = 255;
-        light_data[HALL_INDEX(HALL_BOXES - 1 - wc_pos, c)] = 255;
+    for (int c = 0; c < LIGHT_CHANNELS_PER_BOX; c++) {
+        light_data[light_index(wc_pos, c)] = 255;
+        light_data[light_index(LIGHT_BOXES - 1 - wc_pos, c)] = 255;
     }
     return 0;
 }

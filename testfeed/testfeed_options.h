@@ -1,6 +1,6 @@
 /* testfeed_options.h -- the test feed's command line. */
-#ifndef TOOLS_TESTFEED_OPTIONS_H
-#define TOOLS_TESTFEED_OPTIONS_H
+#ifndef TESTFEED_TESTFEED_OPTIONS_H
+#define TESTFEED_TESTFEED_OPTIONS_H
 
 #include <stddef.h>
 

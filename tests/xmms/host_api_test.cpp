@@ -1,0 +1,210 @@
+/* host_api_test.cpp -- the host API (xmms/glim_host_api.h) as a host uses
+ * it: the entry checks the version, the listed names are the patterns
+ * that run by name, the current pattern's name follows the scheduler
+ * (also read from another thread), and the port setter moves the light
+ * server. */
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "glim_host.h"
+#include "support/udp.h"
+#include "xmms/glim_host_api.h"
+
+using namespace glim_host;
+
+namespace {
+
+/* What --list-patterns shows: the scheduler's five, then the rest. */
+const char *const ALL_NAMES[] = {
+    "sine_wave",      "rise",           "random_spots",   "brightness_level",
+    "spinning_stripe", "simple_equalizer", "ring_equalizer", "trailing_lines",
+    "bar_equalizer",  "center_meter",   "vertical_meter", "swirl_meter",
+    "vertical_spectrum", "warp_core",   "explosion",      "auto_pong",
+};
+
+class HostApi : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        recorder::reset();
+        glim = load_glim();
+        auto get = glim.sym<const glim_host_api *(*)(int)>("glim_get_host_api");
+        ASSERT_NE(get, nullptr);
+        api = get(GLIM_HOST_API_VERSION);
+        ASSERT_NE(api, nullptr);
+        fill(spectrum, 12000);
+    }
+    void TearDown() override
+    {
+        if (enabled)
+            glim.vp->cleanup();
+        pump_events();
+    }
+    /* Enable on a free port, as a host does. */
+    void enable()
+    {
+        ASSERT_TRUE(ensure_display()) << "no X server";
+        ASSERT_EQ(api->set_port(testing_udp::free_port()), 0);
+        glim.vp->init();
+        enabled = true;
+    }
+    /* One callback; what the plug-in printed during it. */
+    std::string render()
+    {
+        StdoutCapture out;
+        glim.vp->render_freq(spectrum);
+        return out.finish();
+    }
+    /* The listed record holding the functions of a scheduler table row. */
+    const glim_named_pattern *record_of_row(int row)
+    {
+        for (const glim_named_pattern *p = api->patterns; p->name; p++)
+            if (p->init == glim.patterns[row].init && p->frame == glim.patterns[row].frame)
+                return p;
+        return nullptr;
+    }
+    Glim glim;
+    const glim_host_api *api = nullptr;
+    bool enabled = false;
+    Spectrum spectrum;
+};
+
+TEST(HostApiEntry, OffersOnlyItsOwnVersion)
+{
+    Glim glim = load_glim();
+    auto get = glim.sym<const glim_host_api *(*)(int)>("glim_get_host_api");
+    ASSERT_NE(get, nullptr);
+    EXPECT_NE(get(GLIM_HOST_API_VERSION), nullptr);
+    EXPECT_EQ(get(GLIM_HOST_API_VERSION), get(GLIM_HOST_API_VERSION));
+    EXPECT_EQ(get(0), nullptr);
+    EXPECT_EQ(get(GLIM_HOST_API_VERSION + 1), nullptr);
+}
+
+TEST_F(HostApi, ListedNamesAreThePatternsThatRunByName)
+{
+    int n = 0;
+    for (const glim_named_pattern *p = api->patterns; p->name; p++, n++) {
+        ASSERT_LT(n, (int)std::size(ALL_NAMES)) << "unexpected " << p->name;
+        EXPECT_STREQ(p->name, ALL_NAMES[n]);
+        /* the same functions a host finds by symbol name */
+        pattern_info exported = glim.pattern(p->name);
+        EXPECT_EQ(p->init, exported.init) << p->name;
+        EXPECT_EQ(p->frame, exported.frame) << p->name;
+        EXPECT_EQ(p->deinit, exported.deinit) << p->name;
+        EXPECT_EQ(api->find_pattern(p->name), p) << p->name;
+    }
+    EXPECT_EQ(n, (int)std::size(ALL_NAMES));
+    EXPECT_EQ(api->patterns[n].init, nullptr);
+
+    /* every row the scheduler can draw has a name */
+    for (int row = 0; glim.patterns[row].init; row++)
+        EXPECT_NE(record_of_row(row), nullptr) << "row " << row;
+
+    for (const char *unknown : {"", "ris", "rise ", "RISE", "rise_init", "no_such_pattern"})
+        EXPECT_EQ(api->find_pattern(unknown), nullptr) << "\"" << unknown << "\"";
+}
+
+TEST_F(HostApi, CurrentPatternFollowsTheRotation)
+{
+    enable();
+    EXPECT_EQ(api->current_pattern(), nullptr);
+
+    /* A host's main thread reads while the callbacks run: only listed
+     * names, or none. */
+    std::atomic<bool> stop{false};
+    std::atomic<long> reads{0}, strangers{0};
+    std::thread reader([&] {
+        while (!stop.load()) {
+            const char *name = api->current_pattern();
+            if (name && api->find_pattern(name) == nullptr)
+                strangers++;
+            reads++;
+            std::this_thread::yield();
+        }
+    });
+
+    const char *before = nullptr;
+    int starts = 0;
+    const std::string key = "calling init for pattern ";
+    for (int i = 0; i < 1500; i++) {
+        std::string text = render();
+        const char *now = api->current_pattern();
+        size_t at = text.rfind(key);
+        if (at != std::string::npos) {
+            const glim_named_pattern *drawn = record_of_row(atoi(text.c_str() + at + key.size()));
+            ASSERT_NE(drawn, nullptr) << text;
+            EXPECT_EQ(now, drawn->name) << "callback " << i;
+            starts++;
+        } else if (now != before) {
+            /* only a pattern that ends itself leaves without a draw */
+            EXPECT_EQ(now, nullptr) << "callback " << i;
+            EXPECT_STREQ(before, "rise") << "callback " << i;
+        }
+        before = now;
+    }
+    stop.store(true);
+    reader.join();
+    EXPECT_GE(starts, 4);
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(strangers.load(), 0);
+}
+
+TEST_F(HostApi, CurrentPatternOfFixedPatternsStartsEndsAndStartsAgain)
+{
+    /* A pattern the plug-in has no name for runs nameless. */
+    recorder::fail_on_frame = 2;
+    ASSERT_EQ(api->set_fixed_pattern(&recorder::info, nullptr), 0);
+    enable();
+    EXPECT_EQ(api->current_pattern(), nullptr);
+    render();
+    ASSERT_EQ(recorder::frames, 1);
+    EXPECT_EQ(api->current_pattern(), nullptr);
+
+    /* The recorder ends itself on its next frame; explosion follows,
+     * ends itself on its 44th frame and starts again on the callback
+     * after. */
+    const glim_named_pattern *explosion = api->find_pattern("explosion");
+    ASSERT_NE(explosion, nullptr);
+    pattern_info info = {explosion->init, explosion->frame, explosion->deinit};
+    ASSERT_EQ(api->set_fixed_pattern(&info, nullptr), 0);
+    render();
+    ASSERT_EQ(recorder::deinits, 1);
+    EXPECT_EQ(api->current_pattern(), nullptr);
+    for (int i = 1; i <= 43; i++) {
+        render();
+        ASSERT_EQ(api->current_pattern(), explosion->name) << "frame " << i;
+    }
+    render();
+    EXPECT_EQ(api->current_pattern(), nullptr);
+    render();
+    EXPECT_EQ(api->current_pattern(), explosion->name);
+}
+
+TEST_F(HostApi, PortSetterPutsTheServerOnThatPort)
+{
+    for (int bad : {0, -1, 65536})
+        EXPECT_EQ(api->set_port(bad), -1) << bad;
+
+    ASSERT_TRUE(ensure_display()) << "no X server";
+    unsigned short port = testing_udp::free_port();
+    ASSERT_EQ(api->set_port(port), 0);
+    glim.vp->init();
+    enabled = true;
+
+    int sub = testing_udp::open_socket();
+    ASSERT_GE(sub, 0);
+    bool got = false;
+    std::vector<unsigned char> frame;
+    for (int i = 0; i < 50 && !got; i++) {
+        unsigned char hello = 1;
+        testing_udp::send_to(sub, port, &hello, 1);
+        render();
+        frame = testing_udp::receive(sub, 200, &got);
+    }
+    close(sub);
+    ASSERT_TRUE(got) << "no frame from port " << port;
+    EXPECT_EQ(frame.size(), 60u);
+}
+
+} // namespace

@@ -1,0 +1,160 @@
+/* scheduler.cpp -- the pattern scheduler and its table. Each callback
+ * counts the current pattern's time down; when it runs out (or the
+ * pattern ends itself) the next is drawn from `patterns` with rand(), or
+ * the fixed pattern a host chose (glim_set_fixed_pattern) is started
+ * again. Runs on the player's rendering thread; only the current
+ * pattern's name is read from other threads. */
+#include "scheduler.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <atomic>
+
+#include "analysis.h"
+#include "host_api.h"
+#include "pattern.h"
+#include "simple_patterns.h"
+
+int light_data[LIGHT_CHANNELS];
+int num_patterns;
+
+namespace {
+
+/* Draws per callback before the scheduler gives up until the next one,
+ * so a table whose every init refuses cannot hang the player. With one
+ * accepting row in six, 100 refusals in a row happen once in 10^8. */
+const int MAX_DRAWS = 100;
+
+int current_pattern = -1;        /* drawn row; -1 = none */
+int time_left;                   /* frames left after the current one */
+pattern_info current_rec;        /* the functions of the current pattern */
+bool refusal_reported;           /* "no pattern" already said this streak */
+/* Name of current_rec while it runs, for hosts on other threads. */
+std::atomic<const char *> current_name{nullptr};
+
+/* Fixed pattern hook (glim_set_fixed_pattern) */
+bool fixed_set;
+pattern_info fixed_info;
+char *fixed_options;   /* the caller's options, kept */
+char *fixed_work;      /* writable copy handed to each init */
+size_t fixed_size;
+
+/* Draw patterns until one's init accepts; the table's row, or the fixed
+ * record when one is set. After MAX_DRAWS refusals nothing is current and
+ * the next callback tries again. */
+void draw_pattern(void)
+{
+    current_pattern = -1;
+    current_name.store(nullptr);
+    if (num_patterns <= 0 && !fixed_set)
+        return;
+    for (int tries = 0; tries < MAX_DRAWS; tries++) {
+        int row = num_patterns > 0 ? rand() % num_patterns : 0;
+        pattern_info rec = fixed_set ? fixed_info : patterns[row];
+        char *param = nullptr;
+        if (fixed_set && fixed_options) {
+            memcpy(fixed_work, fixed_options, fixed_size);
+            param = fixed_work;
+        }
+        printf("calling init for pattern %i\n", row);
+        int result = rec.init(param);
+        printf("\n");
+        if (result == 0) {
+            current_pattern = row;
+            current_rec = rec;
+            current_name.store(pattern_name_of(&rec));
+            time_left = rand() % 250 + 125;
+            refusal_reported = false;
+            return;
+        }
+    }
+    if (!refusal_reported)
+        fprintf(stderr, "glim: no pattern accepted its init; trying again next frame\n");
+    refusal_reported = true;
+}
+
+void stop_current(void)
+{
+    current_name.store(nullptr);
+    if (current_rec.deinit)
+        current_rec.deinit();
+    current_pattern = -1;
+}
+
+} // namespace
+
+void count_patterns(void)
+{
+    num_patterns = 0;
+    while (patterns[num_patterns].init)
+        num_patterns++;
+}
+
+void schedule(void)
+{
+    time_left--;
+    if (time_left < 0 && current_pattern >= 0) {
+        printf("calling deinit for pattern %i\n", current_pattern);
+        stop_current();
+    }
+    if (current_pattern == -1 || time_left < 0)
+        draw_pattern();
+}
+
+void run_frame(int16_t data[2][256])
+{
+    if (current_pattern >= 0 &&
+        current_rec.frame(bar_averages, bar_heights, light_data, data, time_left) < 0)
+        stop_current();
+}
+
+const char *current_pattern_name(void)
+{
+    return current_name.load();
+}
+
+extern "C" {
+
+/* The scheduler's table: brightness_level is listed twice, so it is drawn
+ * twice as often as each of the others. */
+pattern_info patterns[] = {
+    {sine_wave_init, sine_wave_frame, sine_wave_deinit},
+    {rise_init, rise_frame, rise_deinit},
+    {random_spots_init, random_spots_frame, random_spots_deinit},
+    {brightness_level_init, brightness_level_frame, brightness_level_deinit},
+    {brightness_level_init, brightness_level_frame, brightness_level_deinit},
+    {spinning_stripe_init, spinning_stripe_frame, spinning_stripe_deinit},
+    {nullptr, nullptr, nullptr},
+};
+
+int glim_set_fixed_pattern(const pattern_info *info, const char *options)
+{
+    if (info && (!info->init || !info->frame))
+        return -1;
+    free(fixed_options);
+    free(fixed_work);
+    fixed_options = fixed_work = nullptr;
+    fixed_size = 0;
+    fixed_set = info != nullptr;
+    if (!info)
+        return 0;
+    fixed_info = *info;
+    if (options) {
+        fixed_size = strlen(options) + 1;
+        fixed_options = (char *)malloc(fixed_size);
+        fixed_work = (char *)malloc(fixed_size);
+        if (!fixed_options || !fixed_work) {
+            free(fixed_options);
+            free(fixed_work);
+            fixed_options = fixed_work = nullptr;
+            fixed_set = false;
+            return -1;
+        }
+        memcpy(fixed_options, options, fixed_size);
+    }
+    return 0;
+}
+
+} // extern "C"
