@@ -30,6 +30,7 @@ volatile sig_atomic_t stop_requested = 0;
 web_options options;
 char token[WEB_TOKEN_MAX + 1];
 char status_text[WEB_STATUS_MAX];
+web_feed_status figures[WEB_MAX_FEEDS];  /* the feeds' figures of the last second */
 
 void on_signal(int)
 {
@@ -55,13 +56,16 @@ web_controls decide_controls(const char **why)
     return WEB_CONTROLS_OFF;
 }
 
-void send_status(double now)
+/* The status to every page: the feeds' figures, worked out afresh once a
+ * second (a status sent in between for the driver's sake repeats them,
+ * so that the frames a second always count over a whole second). */
+void send_status(double now, bool new_second)
 {
-    web_feed_status feeds[WEB_MAX_FEEDS];
     web_driver_state driver;
-    feeds_status(now, feeds);
+    if (new_second)
+        feeds_status(now, figures);
     driver_state(&driver);
-    int n = web_message_status(status_text, sizeof status_text, feeds, options.num_feeds,
+    int n = web_message_status(status_text, sizeof status_text, figures, options.num_feeds,
                                options.has_driver, &driver);
     if (n > 0)
         clients_post_status(status_text, (size_t)n);
@@ -112,11 +116,11 @@ void run_loop(const sigset_t *waiting)
         now = feed_now();
         wait = feeds_turn(fds, now);
         bool changed = driver_turn(now, &wait) != 0;
-        if (changed || now >= next_status) {
-            send_status(now);
-            if (now >= next_status)
-                next_status = now + STATUS_SECONDS;
-        }
+        bool new_second = now >= next_status;
+        if (changed || new_second)
+            send_status(now, new_second);
+        if (new_second)
+            next_status = now + STATUS_SECONDS;
     }
 }
 

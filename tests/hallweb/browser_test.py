@@ -1,21 +1,33 @@
 #!/usr/bin/python3
 """browser_test.py -- the web console's page in headless Chromium at a
-phone's size, driven through Selenium: a walking test feed lights the
-page's lamps one after another in order; the feed buttons switch what is
-shown; the page reconnects by itself when the server restarts.
+phone's size, driven through Selenium.
+
+view: a walking test feed lights the page's lamps one after another in
+order; the feed buttons switch what is shown; the page reconnects by
+itself when the server restarts.
+
+controls: the real box driver on a pseudo-terminal line, steered from the
+page: the token is asked for once and kept; a feed button moves the driver
+to that feed (its menu, and the test feed's frames on its line); the level
+slider changes the bytes on the line; a key at the driver's console shows
+on the page; a page of a server on another address without a token file
+shows no controls. Uses the fixed port 7879 (the driver's "Test pattern").
 
 Run by CTest with /usr/bin/python3 (Debian's Selenium):
-    browser_test.py --bin BUILD/bin view [--screenshot FILE]
+    browser_test.py --bin BUILD/bin view|controls [--screenshot FILE]
 """
 import argparse
 import os
 import shutil
+import select
 import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import tty
 import unittest
 
 ARGS = None
@@ -180,13 +192,186 @@ class Viewing(unittest.TestCase):
         self.assertEqual(b.find_element(By.ID, "link").text, "connected")
 
 
+class Line:
+    """A pseudo-terminal standing in for the serial line, read all the time
+    (a pty nobody reads fills up and blocks the writer)."""
+
+    def __init__(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        self.path = os.ttyname(self.slave)
+        self.bytes = bytearray()
+        self.lock = threading.Lock()
+        self.running = True
+        self.reader = threading.Thread(target=self.read, daemon=True)
+        self.reader.start()
+
+    def read(self):
+        while self.running:
+            ready, _, _ = select.select([self.master], [], [], 0.1)
+            if ready:
+                try:
+                    chunk = os.read(self.master, 4096)
+                except OSError:
+                    return
+                with self.lock:
+                    self.bytes += chunk
+
+    def frames(self, seconds):
+        """The distinct frames (90 bytes from the start byte 0x84; data
+        bytes are below 0x80) written during the next `seconds`."""
+        with self.lock:
+            start = len(self.bytes)
+        time.sleep(seconds)
+        with self.lock:
+            data = bytes(self.bytes[start:])
+        found = set()
+        at = data.find(0x84)
+        while at >= 0 and at + 90 <= len(data):
+            found.add(data[at:at + 90])
+            at = data.find(0x84, at + 90)
+        return found
+
+    def close(self):
+        self.running = False
+        self.reader.join()
+        os.close(self.master)
+        os.close(self.slave)
+
+
+class Controls(unittest.TestCase):
+    TOKEN = "hallway-operator-7"
+
+    def setUp(self):
+        self.line = Line()
+        self.keyboard, keyboard_slave = os.openpty()
+        self.control_port = free_udp_port()
+        self.work = tempfile.mkdtemp(prefix="hallweb_driver_")   # no hall_config there
+        self.driver_log = tempfile.NamedTemporaryFile(prefix="boxdriver_", suffix=".log", delete=False)
+        self.driver = subprocess.Popen(
+            [os.path.join(ARGS.bin, "boxdriver"), "--device", self.line.path,
+             "--control", str(self.control_port), "--local-port", str(free_udp_port())],
+            stdin=keyboard_slave, stdout=self.driver_log, stderr=subprocess.STDOUT, cwd=self.work)
+        os.close(keyboard_slave)
+        self.feed = Program("testfeed", "--port", "7879", "--rate", "30", "--hold", "15", "boxes")
+        self.token_file = os.path.join(self.work, "token")
+        with open(self.token_file, "w") as f:
+            f.write(self.TOKEN + "\n")
+        self.web, self.port = start_console("--driver", "127.0.0.1:%d" % self.control_port,
+                                            "--token-file", self.token_file,
+                                            "--feed", "Test pattern=127.0.0.1:7879")
+        self.others = []
+        self.browser = open_browser()
+
+    def tearDown(self):
+        close_browser(self.browser)
+        for p in [self.web] + self.others:
+            p.stop()
+        self.feed.stop()
+        self.driver.terminate()
+        self.driver.wait(10)
+        os.close(self.keyboard)
+        self.line.close()
+        os.unlink(self.driver_log.name)
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def driver_output(self):
+        with open(self.driver_log.name, errors="replace") as f:
+            return f.read()
+
+    def text(self, element_id):
+        from selenium.webdriver.common.by import By
+        return self.browser.find_element(By.ID, element_id).text
+
+    def shown(self, element_id):
+        from selenium.webdriver.common.by import By
+        return self.browser.find_element(By.ID, element_id).is_displayed()
+
+    def test_the_page_steers_the_driver_and_sees_its_console(self):
+        from selenium.webdriver.common.by import By
+        b = self.browser
+        b.get("http://127.0.0.1:%d/" % self.port)
+        self.assertTrue(wait_until(lambda: self.text("driver-state").startswith("Main Music · level 256")),
+                        self.text("driver-state"))
+
+        # The token is asked for; a wrong one is refused, the right one
+        # unlocks the controls and is kept for the next visit.
+        self.assertTrue(self.shown("token-form"))
+        self.assertFalse(self.shown("controls"))
+        token = b.find_element(By.ID, "token")
+        token.send_keys("not-the-token")
+        token.submit()
+        self.assertTrue(wait_until(lambda: self.text("message") == "Wrong token."))
+        self.assertFalse(self.shown("controls"))
+        token.clear()
+        token.send_keys(self.TOKEN)
+        token.submit()
+        self.assertTrue(wait_until(lambda: self.shown("controls")))
+        self.assertFalse(self.shown("token-form"))
+        b.refresh()
+        self.assertTrue(wait_until(lambda: self.shown("controls")), "the token was not kept")
+        self.assertFalse(self.shown("token-form"))
+
+        # A feed button moves the driver to that feed: its menu says so, and
+        # the test feed's frames come down its line.
+        self.assertEqual(self.line.frames(0.5), set())
+        b.find_element(By.CSS_SELECTOR, '#driver-feeds button[data-feed="1"]').click()
+        self.assertTrue(wait_until(lambda: "=>1. Test pattern" in self.driver_output()))
+        self.assertTrue(wait_until(lambda: self.text("driver-state") == "Test pattern · level 256 · live"),
+                        self.text("driver-state"))
+        self.assertTrue(wait_until(lambda: b.find_element(
+            By.CSS_SELECTOR, '#driver-feeds button[data-feed="1"]').get_attribute("aria-pressed") == "true"))
+        full = self.line.frames(1.0)
+        self.assertTrue(full, "no frames on the line")
+
+        # The level slider changes the bytes on the line.
+        b.execute_script("""const l = document.getElementById('level'); l.value = 128;
+            l.dispatchEvent(new Event('input')); l.dispatchEvent(new Event('change'));""")
+        self.assertTrue(wait_until(lambda: "Scale _U_p / _D_own : 128" in self.driver_output()))
+        self.assertTrue(wait_until(lambda: self.text("driver-state") == "Test pattern · level 128 · live"))
+        half = self.line.frames(1.0)
+        self.assertTrue(half, "no frames on the line")
+        self.assertFalse(full & half, "the level did not change the line")
+
+        # A key at the driver's own console shows on the page.
+        os.write(self.keyboard, b"u")
+        self.assertTrue(wait_until(lambda: self.text("driver-state") == "Test pattern · level 144 · live"),
+                        self.text("driver-state"))
+        self.assertEqual(b.find_element(By.ID, "level").get_attribute("value"), "144")
+        # The driver's changes bring statuses of their own; the feed's frames
+        # a second still count over a whole second (the feed sends 30).
+        fps = float(self.text("feed-status").split(" · ")[1].split()[0])
+        self.assertTrue(10 <= fps <= 40, self.text("feed-status"))
+        if ARGS.screenshot:
+            wait_until(lambda: self.state_frames() > 5)
+            b.save_screenshot(ARGS.screenshot)
+
+        # Listening on another address without a token file: no controls,
+        # no token asked for, but what is on the lamps is shown.
+        other, other_port = start_console("--listen", "127.0.0.2:0",
+                                          "--driver", "127.0.0.1:%d" % self.control_port,
+                                          "--feed", "Test pattern=127.0.0.1:7879")
+        self.others.append(other)
+        self.assertIn("controls off: give --token-file", other.output())
+        b.get("http://127.0.0.2:%d/" % other_port)
+        self.assertTrue(wait_until(lambda: self.text("driver-state") == "Test pattern · level 144 · live"),
+                        self.text("driver-state"))
+        self.assertFalse(self.shown("controls"))
+        self.assertFalse(self.shown("token-form"))
+        self.assertEqual(b.execute_script("return window.hallweb.controls"), "off")
+
+    def state_frames(self):
+        return self.browser.execute_script("return window.hallweb.frames")
+
+
 def main():
     global ARGS, CHROMIUM, CHROMEDRIVER
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--screenshot")
-    parser.add_argument("group", choices=["view"])
+    parser.add_argument("group", choices=["view", "controls"])
     ARGS, rest = parser.parse_known_args()
+    ARGS.bin = os.path.abspath(ARGS.bin)
     CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
     CHROMEDRIVER = shutil.which("chromedriver") or "/usr/bin/chromedriver"
     missing = [p for p in (CHROMIUM, CHROMEDRIVER) if not os.access(p, os.X_OK)]
@@ -198,7 +383,7 @@ def main():
         print("SKIPPED: browser tests need chromium, chromium-driver and python3-selenium; missing: "
               + ", ".join(missing))
         return SKIP
-    groups = {"view": Viewing}
+    groups = {"view": Viewing, "controls": Controls}
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(groups[ARGS.group])
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     return 0 if result.wasSuccessful() else 1
