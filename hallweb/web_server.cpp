@@ -365,8 +365,10 @@ int server_start(const web_server_setup *s, char *err, size_t errlen)
 
 void server_stop(void)
 {
-    if (ctx)
+    if (ctx) {
         mg_stop(ctx);
+        mg_exit_library();
+    }
     ctx = nullptr;
     clients_stop();
 }
