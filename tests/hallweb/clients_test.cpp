@@ -2,7 +2,7 @@
  * with a writer that can hold one page's writes as a page that reads
  * slowly does: that page then gets only the newest frame and status when
  * it is ready, and nobody else waits for it; replies are never lost;
- * detaching waits for a write under way; there are 32 slots. */
+ * detaching waits for a write under way. */
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -187,20 +187,6 @@ TEST_F(Senders, RepliesWaitTheirTurnAndDetachingWaitsForTheWrite)
     EXPECT_EQ(clients_reply(s, "late", 4), -1);
     usleep(100000);
     EXPECT_EQ(got(page).back(), "f:7");
-}
-
-TEST_F(Senders, ThereAreThirtyTwoSlots)
-{
-    int slots[WEB_MAX_CLIENTS];
-    for (int i = 0; i < WEB_MAX_CLIENTS; i++)
-        ASSERT_GE(slots[i] = clients_attach(&pages[i]), 0);
-    EXPECT_EQ(clients_count(), 32);
-    EXPECT_EQ(clients_attach(&pages[WEB_MAX_CLIENTS]), -1);
-    clients_detach(slots[5]);
-    EXPECT_EQ(clients_attach(&pages[WEB_MAX_CLIENTS]), slots[5]);
-    for (int i = 0; i < WEB_MAX_CLIENTS; i++)
-        clients_detach(slots[i]);
-    EXPECT_EQ(clients_count(), 0);
 }
 
 } // namespace
