@@ -1,6 +1,7 @@
 /* box_options.h -- the box driver's command line: serial device, the three
- * feed hosts and the first local port for feed sockets. Without options
- * the driver runs with its built-in settings. */
+ * feed hosts, the first local port for feed sockets and the control
+ * socket's port. Without options the driver runs with its built-in
+ * settings. */
 #ifndef BOXDRIVER_BOX_OPTIONS_H
 #define BOXDRIVER_BOX_OPTIONS_H
 
@@ -10,6 +11,7 @@ struct box_options {
     const char *device;   /* serial device path (points into argv) */
     const char *host[3];  /* feed hosts A, B and C, dotted decimal IPv4 */
     int first_port;       /* local port of the first feed socket */
+    int control_port;     /* control socket on 127.0.0.1, 0: none */
     int help;             /* --help was given */
 };
 

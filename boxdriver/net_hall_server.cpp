@@ -2,9 +2,10 @@
  *
  * The operator picks one of the built-in feeds and a master level; every
  * frame of the chosen feed is scaled by the level and handed to the serial
- * box back-end (hall.cpp). One loop around select on the feed socket and
- * the keyboard. State: the feed table, the subscription, the level and
- * the last frame, all in file-level variables below. */
+ * box back-end (hall.cpp). One loop around select on the feed socket, the
+ * keyboard and, with --control, the control socket, whose keys act exactly
+ * as typed ones (control.cpp). State: the feed table, the subscription,
+ * the level and the last frame, all in file-level variables below. */
 #include <arpa/inet.h>
 #include <errno.h>
 #include <limits.h>
@@ -17,9 +18,11 @@
 #include <unistd.h>
 
 #include "boxdriver/box_options.h"
+#include "boxdriver/control.h"
 #include "boxdriver/hall.h"
 #include "cli/cli.h"
 #include "wire/feed_sub.h"
+#include "wire/feeds.h"
 #include "wire/wire.h"
 
 static int display_menu();
@@ -35,29 +38,13 @@ struct feed_record {
     unsigned short port;          /* the producer's server port */
 };
 
-enum { HOST_A, HOST_B, HOST_C };
-
-/* The built-in feeds, by host role. The 57600 baud build's installation
- * plays its main music from host B. */
-struct feed_row {
-    const char *name;
-    int host;
-    unsigned short port;
-};
+/* The built-in feeds are the floor's table (wire/feeds.h); the 57600
+ * baud build's installation plays its main music, row 0, from host B. */
 #if BOX_BAUD == 57600
-const int MAIN_MUSIC_HOST = HOST_B;
+const wire_host_role MAIN_MUSIC_HOST = WIRE_HOST_B;
 #else
-const int MAIN_MUSIC_HOST = HOST_A;
+const wire_host_role MAIN_MUSIC_HOST = WIRE_HOST_A;
 #endif
-const feed_row feed_rows[] = {
-    {"Main Music", MAIN_MUSIC_HOST, WIRE_PORT_MUSIC},
-    {"Test pattern", HOST_B, WIRE_PORT_TEST},
-    {"Pong! Pong!", HOST_B, WIRE_PORT_PONG},
-    {"Guest 1", HOST_C, WIRE_PORT_MUSIC},
-    {"Guest 2", HOST_C, WIRE_PORT_TEST},
-    {"Guest 3", HOST_C, WIRE_PORT_PONG},
-    {"Local comp", HOST_A, WIRE_PORT_MUSIC},
-};
 
 /* Feed sockets take the ports up to LAST_PORT, then start again here. */
 const int WRAP_PORT = 7879;
@@ -65,8 +52,8 @@ const int LAST_PORT = 10000;
 const long SELECT_TIMEOUT_US = 500000;
 const int MAX_WAITING_READS = 64;     /* datagrams taken per turn at most */
 
-feed_record feed_list[8];             /* the rows above and a terminator */
-int num_feeds = 7;
+feed_record feed_list[WIRE_BUILTIN_FEEDS + 1]; /* the feeds and a terminator */
+int num_feeds = WIRE_BUILTIN_FEEDS;
 int selected_feed = 0;
 int next_port = 7881;                 /* local port of the next feed socket */
 int scale = 256;                      /* master level, 0..256 in steps of 16 */
@@ -80,10 +67,11 @@ struct termios saved_console;
 void fill_feed_list(const char *const hosts[3])
 {
     for (int i = 0; i < num_feeds; i++) {
-        feed_list[i].name = feed_rows[i].name;
+        const wire_feed_row *row = &wire_builtin_feeds[i];
+        feed_list[i].name = row->name;
         snprintf(feed_list[i].host, sizeof feed_list[i].host, "%s",
-                 hosts[feed_rows[i].host]);
-        feed_list[i].port = feed_rows[i].port;
+                 hosts[i == 0 ? MAIN_MUSIC_HOST : row->host]);
+        feed_list[i].port = row->port;
     }
     feed_list[num_feeds].name = "";
     feed_list[num_feeds].host[0] = '\0';
@@ -166,6 +154,19 @@ int handle_key(unsigned char key)
     return 0;
 }
 
+/* The console as the control socket describes it. */
+void describe_state(control_state *out)
+{
+    static control_feed feeds[WIRE_BUILTIN_FEEDS];
+    for (int i = 0; i < num_feeds; i++)
+        feeds[i] = {feed_list[i].name, feed_list[i].host, feed_list[i].port};
+    bool live = feed.frame_at > 0 && feed_now() - feed.frame_at < CONTROL_LIVE_SECONDS;
+    *out = {feeds, num_feeds, selected_feed, scale, live};
+}
+
+/* A key over the control socket is the console's own key. */
+const control_hooks control_hooks_table = {handle_key, describe_state};
+
 /* One key from standard input, if there is one. At end of input (or when
  * the terminal is gone) the keyboard is left alone from then on and the
  * lamps are driven unattended. 0, or -1 as for handle_key. */
@@ -246,9 +247,9 @@ int main(int argc, char **argv)
     usage[0] = '\0';
     if (parsed == 0 && options.help)
         snprintf(usage, sizeof usage, box_usage, argv[0], BOX_BAUD,
-                 MAIN_MUSIC_HOST == HOST_A ? "\"Main Music\" and \"Local comp\""
-                                           : "\"Local comp\"",
-                 MAIN_MUSIC_HOST == HOST_B
+                 MAIN_MUSIC_HOST == WIRE_HOST_A ? "\"Main Music\" and \"Local comp\""
+                                                : "\"Local comp\"",
+                 MAIN_MUSIC_HOST == WIRE_HOST_B
                      ? "\"Main Music\", \"Test pattern\" and \"Pong! Pong!\""
                      : "\"Test pattern\" and \"Pong! Pong!\"");
     int settled = cli_settle(parsed, err, options.help, usage);
@@ -264,6 +265,8 @@ int main(int argc, char **argv)
     feed_sub_init(&feed);
     if (subscribe(false) < 0)
         return -1;
+    if (options.control_port != CONTROL_PORT_NONE && control_open(options.control_port) < 0)
+        return 1;
     set_raw_mode();
     display_menu();
 
@@ -274,11 +277,19 @@ int main(int argc, char **argv)
         FD_SET(feed.sock, &readable);
         if (console_open)
             FD_SET(0, &readable);
+        int control = control_fd();
+        if (control >= 0)
+            FD_SET(control, &readable);
         struct timeval timeout = {0, SELECT_TIMEOUT_US};
-        int ready = select(feed.sock + 1, &readable, NULL, NULL, &timeout);
+        int ready = select((feed.sock > control ? feed.sock : control) + 1, &readable, NULL, NULL,
+                           &timeout);
         if (ready < 0)
             continue;
 
+        /* The control socket is no feed: the status line leaves it out. */
+        bool asked = control >= 0 && FD_ISSET(control, &readable);
+        if (asked)
+            ready--;
         if (ready != previous_ready) {
             if (ready == 0)
                 printf("\nFeed is not live!      \n");
@@ -291,6 +302,8 @@ int main(int argc, char **argv)
         if (FD_ISSET(feed.sock, &readable))
             read_feed();
         if (console_open && FD_ISSET(0, &readable) && read_console() < 0)
+            return -1;
+        if (asked && control_turn(&control_hooks_table) < 0)
             return -1;
 
         feed_sub_turn(&feed);
