@@ -1,7 +1,7 @@
 # Where an installation puts things (GNU directories; prefix /usr/local
 # unless CMAKE_INSTALL_PREFIX says otherwise; DESTDIR honoured), and the
-# helper the program folders install with: hall_install_program for a
-# program and its manual page.
+# helpers the folders install with: hall_install_program for a program and
+# its manual page, hall_install_unit (systemd/) for a unit and its settings.
 include(GNUInstallDirs)
 
 # The system's own folders: the plug-in under lib/, the textures and the
@@ -39,4 +39,29 @@ function(hall_install_program target description)
     VERBATIM)
   add_custom_target(${target}_man ALL DEPENDS ${page}.gz)
   install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+
+# hall_install_unit(NAME PROGRAM target [USER]): systemd/NAME.service.in
+# and its settings file systemd/NAME.default, when the program they run is
+# part of the build. The paths in the unit are filled in at install time,
+# since only then is the prefix known (a package installs into /usr from
+# a tree configured for /usr/local). USER: a user unit.
+function(hall_install_unit name)
+  cmake_parse_arguments(U "USER" "PROGRAM" "" ${ARGN})
+  if(NOT TARGET ${U_PROGRAM})
+    return()
+  endif()
+  set(kind system)
+  if(U_USER)
+    set(kind user)
+  endif()
+  install(CODE "
+    set(HALL_UNIT ${name})
+    set(HALL_UNIT_KIND ${kind})
+    set(HALL_UNIT_TEMPLATE \"${CMAKE_CURRENT_SOURCE_DIR}/${name}.service.in\")
+    set(HALL_UNIT_SETTINGS \"${CMAKE_CURRENT_SOURCE_DIR}/${name}.default\")
+    set(HALL_UNIT_STAGING \"${CMAKE_CURRENT_BINARY_DIR}/staging\")
+    set(HALL_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
+    include(\"${CMAKE_SOURCE_DIR}/cmake/install_unit.cmake\")")
+  set_property(GLOBAL APPEND PROPERTY HALL_${kind}_UNITS ${name})
 endfunction()
