@@ -5,6 +5,7 @@
 #   make fuzz    build the libFuzzer targets with clang (build-fuzz/) and run each briefly
 #   make bench   build and run the benchmarks
 #   make install [DESTDIR=...] [PREFIX=/usr/local]   build and install
+#   make package build a Debian package (hallway-lights_*.deb in the build folder)
 SANITIZE ?= 0
 ifeq ($(SANITIZE),1)
 BUILD ?= build-asan
@@ -20,7 +21,7 @@ export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/support/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps test-deps configure build test demo install fuzz bench clean
+.PHONY: all deps test-deps configure build test demo install package fuzz bench clean
 
 all: build
 
@@ -46,6 +47,9 @@ demo: build
 # DESTDIR (a staging folder) comes from the command line or the environment.
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD) && cpack
 
 fuzz:
 	@sh scripts/deps.sh deps/*.txt scripts/fuzz-deps.txt
