@@ -4,8 +4,10 @@
  * frame of the chosen feed is scaled by the level and handed to the serial
  * box back-end (hall.cpp). One loop around select on the feed socket, the
  * keyboard and, with --control, the control socket, whose keys act exactly
- * as typed ones (control.cpp). State: the feed table, the subscription,
- * the level and the last frame, all in file-level variables below. */
+ * as typed ones (control.cpp). With neither a keyboard nor a screen (a
+ * service logging to the journal) there is no menu to redraw: each event
+ * is one line. State: the feed table, the subscription, the level and the
+ * last frame, all in file-level variables below. */
 #include <arpa/inet.h>
 #include <errno.h>
 #include <limits.h>
@@ -61,6 +63,7 @@ feed_sub feed;                        /* the selected feed's subscription */
 int light_data[LIGHT_CHANNELS];       /* the frame last read */
 
 bool console_open = true;             /* standard input still gives keys */
+bool attended = true;                 /* a terminal on either side: the menu */
 bool console_changed = false;         /* saved_console must be put back */
 struct termios saved_console;
 
@@ -150,7 +153,13 @@ int handle_key(unsigned char key)
         }
         break;
     }
-    display_menu();
+    if (attended)
+        display_menu();
+    else if (key >= '0' && key <= '9')
+        printf("Feed %i: %s (%s:%i)\n", selected_feed, feed_list[selected_feed].name,
+               feed_list[selected_feed].host, feed_list[selected_feed].port);
+    else if (key == 'u' || key == 'U' || key == 'd' || key == 'D')
+        printf("Master level %i\n", scale);
     return 0;
 }
 
@@ -185,13 +194,13 @@ int read_console()
 
 } // namespace
 
-/* Clear the screen and print the feeds and the level; the result of the
- * last print. */
+/* Clear the screen (on a terminal) and print the feeds and the level; the
+ * result of the last print. */
 static int display_menu()
 {
     fflush(stdout);
-    if (system("clear") != 0) {
-        /* no terminal to clear: the menu is printed all the same */
+    if (isatty(1) && system("clear") != 0) {
+        /* nothing cleared: the menu is printed all the same */
     }
     printf("FEEDS\n-----\n");
     for (int i = 0; feed_list[i].host[0]; i++)
@@ -258,6 +267,9 @@ int main(int argc, char **argv)
     hall_set_device(options.device);
     fill_feed_list(options.host);
     next_port = options.first_port;
+    selected_feed = options.feed;
+    scale = options.level;
+    attended = isatty(0) || isatty(1);
 
     /* Without the device the console runs all the same. */
     init_lights();
@@ -290,8 +302,13 @@ int main(int argc, char **argv)
         bool asked = control >= 0 && FD_ISSET(control, &readable);
         if (asked)
             ready--;
+        /* Unattended only the feed counts, not the end of input. */
+        if (!attended)
+            ready = FD_ISSET(feed.sock, &readable) ? 1 : 0;
         if (ready != previous_ready) {
-            if (ready == 0)
+            if (!attended)
+                printf(ready ? "Feed is live!\n" : "Feed is not live!\n");
+            else if (ready == 0)
                 printf("\nFeed is not live!      \n");
             else
                 printf("\nFeed is live!    %i    \n", ready);

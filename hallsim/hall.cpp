@@ -13,8 +13,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <unistd.h>
+
 #include <GL/gl.h>
 #include <GL/glu.h>
+
+#include "installdirs/installdirs.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <dlfcn.h>
@@ -328,11 +332,28 @@ int InitGL(int width, int height)
     return 0;
 }
 
+/* A texture from the working directory, else from the installed data
+ * folder. Null (with a message) when neither place has it. */
+static SDL_Surface *load_texture(const char *name)
+{
+    char installed[PATH_MAX];
+    installdirs_data(installed, sizeof installed, name);
+    if (access(name, F_OK) != 0 && access(installed, F_OK) == 0)
+        return LoadBMP(installed);
+    SDL_Surface *image = LoadBMP(name);
+    if (image == NULL && access(name, F_OK) != 0) {
+        char folder[PATH_MAX];
+        fprintf(stderr, "%s is in neither the working directory nor %s\n", name,
+                installdirs_data(folder, sizeof folder, ""));
+    }
+    return image;
+}
+
 void InitTextures(void)
 {
     glGenTextures(TEX_COUNT, textures);
     for (int i = 0; i < TEX_COUNT; i++) {
-        SDL_Surface *image = LoadBMP(texture_files[i]);
+        SDL_Surface *image = load_texture(texture_files[i]);
         if (image == NULL) {
             SDL_Quit();
             exit(1);

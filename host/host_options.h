@@ -31,6 +31,7 @@ typedef struct {
     long frames;                 /* --frames, 0 = no limit */
     int mute;                    /* --mute */
     int keep_playing;            /* --keep-playing */
+    int headless;                /* --headless */
 } host_options;
 
 /* Fill *o from argv[1..argc-1]. 0 on success; -1 with a one-line reason
