@@ -4,6 +4,8 @@
 #   make test SANITIZE=1   the same under AddressSanitizer + UBSan (build-asan/)
 #   make fuzz    build the libFuzzer targets with clang (build-fuzz/) and run each briefly
 #   make bench   build and run the benchmarks
+#   make install [DESTDIR=...] [PREFIX=/usr/local]   build and install
+#   make package build a Debian package (hallway-lights_*.deb in the build folder)
 SANITIZE ?= 0
 ifeq ($(SANITIZE),1)
 BUILD ?= build-asan
@@ -12,13 +14,14 @@ else
 BUILD ?= build
 endif
 JOBS ?= 2
+PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 20
 
 export ASAN_OPTIONS ?= detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/support/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS ?= print_stacktrace=1:halt_on_error=1
 
-.PHONY: all deps test-deps configure build test demo fuzz bench clean
+.PHONY: all deps test-deps configure build test demo install package fuzz bench clean
 
 all: build
 
@@ -40,6 +43,13 @@ test: test-deps build
 
 demo: build
 	sh scripts/demo.sh $(BUILD)
+
+# DESTDIR (a staging folder) comes from the command line or the environment.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD) && cpack
 
 fuzz:
 	@sh scripts/deps.sh deps/*.txt scripts/fuzz-deps.txt

@@ -2,9 +2,12 @@
  *
  * The operator picks one of the built-in feeds and a master level; every
  * frame of the chosen feed is scaled by the level and handed to the serial
- * box back-end (hall.cpp). One loop around select on the feed socket and
- * the keyboard. State: the feed table, the subscription, the level and
- * the last frame, all in file-level variables below. */
+ * box back-end (hall.cpp). One loop around select on the feed socket, the
+ * keyboard and, with --control, the control socket, whose keys act exactly
+ * as typed ones (control.cpp). With neither a keyboard nor a screen (a
+ * service logging to the journal) there is no menu to redraw: each event
+ * is one line. State: the feed table, the subscription, the level and the
+ * last frame, all in file-level variables below. */
 #include <arpa/inet.h>
 #include <errno.h>
 #include <limits.h>
@@ -19,9 +22,11 @@
 #include <unistd.h>
 
 #include "boxdriver/box_options.h"
+#include "boxdriver/control.h"
 #include "boxdriver/hall.h"
 #include "cli/cli.h"
 #include "wire/feed_sub.h"
+#include "wire/feeds.h"
 #include "wire/wire.h"
 
 static int display_menu();
@@ -37,29 +42,13 @@ struct feed_record {
     unsigned short port;          /* the producer's server port */
 };
 
-enum { HOST_A, HOST_B, HOST_C };
-
-/* The built-in feeds, by host role. The 57600 baud build's installation
- * plays its main music from host B. */
-struct feed_row {
-    const char *name;
-    int host;
-    unsigned short port;
-};
+/* The built-in feeds are the floor's table (wire/feeds.h); the 57600
+ * baud build's installation plays its main music, row 0, from host B. */
 #if BOX_BAUD == 57600
-const int MAIN_MUSIC_HOST = HOST_B;
+const wire_host_role MAIN_MUSIC_HOST = WIRE_HOST_B;
 #else
-const int MAIN_MUSIC_HOST = HOST_A;
+const wire_host_role MAIN_MUSIC_HOST = WIRE_HOST_A;
 #endif
-const feed_row feed_rows[] = {
-    {"Main Music", MAIN_MUSIC_HOST, WIRE_PORT_MUSIC},
-    {"Test pattern", HOST_B, WIRE_PORT_TEST},
-    {"Pong! Pong!", HOST_B, WIRE_PORT_PONG},
-    {"Guest 1", HOST_C, WIRE_PORT_MUSIC},
-    {"Guest 2", HOST_C, WIRE_PORT_TEST},
-    {"Guest 3", HOST_C, WIRE_PORT_PONG},
-    {"Local comp", HOST_A, WIRE_PORT_MUSIC},
-};
 
 /* Feed sockets take the ports up to LAST_PORT, then start again here. */
 const int WRAP_PORT = 7879;
@@ -68,8 +57,8 @@ const long SELECT_TIMEOUT_US = 500000;
 const long long SECOND_NS = 1000000000LL;
 const int MAX_WAITING_READS = 64;     /* datagrams taken per turn at most */
 
-feed_record feed_list[8];             /* the rows above and a terminator */
-int num_feeds = 7;
+feed_record feed_list[WIRE_BUILTIN_FEEDS + 1]; /* the feeds and a terminator */
+int num_feeds = WIRE_BUILTIN_FEEDS;
 int selected_feed = 0;
 int next_port = 7881;                 /* local port of the next feed socket */
 int scale = 256;                      /* master level, 0..256 in steps of 16 */
@@ -81,16 +70,18 @@ long long line_written = 0, line_replaced = 0;  /* ... and their counts then */
 long line_shown = -1, replaced_shown = -1;       /* the figures last printed */
 
 bool console_open = true;             /* standard input still gives keys */
+bool attended = true;                 /* a terminal on either side: the menu */
 bool console_changed = false;         /* saved_console must be put back */
 struct termios saved_console;
 
 void fill_feed_list(const char *const hosts[3])
 {
     for (int i = 0; i < num_feeds; i++) {
-        feed_list[i].name = feed_rows[i].name;
+        const wire_feed_row *row = &wire_builtin_feeds[i];
+        feed_list[i].name = row->name;
         snprintf(feed_list[i].host, sizeof feed_list[i].host, "%s",
-                 hosts[feed_rows[i].host]);
-        feed_list[i].port = feed_rows[i].port;
+                 hosts[i == 0 ? MAIN_MUSIC_HOST : row->host]);
+        feed_list[i].port = row->port;
     }
     feed_list[num_feeds].name = "";
     feed_list[num_feeds].host[0] = '\0';
@@ -200,9 +191,28 @@ int handle_key(unsigned char key)
         }
         break;
     }
-    display_menu();
+    if (attended)
+        display_menu();
+    else if (key >= '0' && key <= '9')
+        printf("Feed %i: %s (%s:%i)\n", selected_feed, feed_list[selected_feed].name,
+               feed_list[selected_feed].host, feed_list[selected_feed].port);
+    else if (key == 'u' || key == 'U' || key == 'd' || key == 'D')
+        printf("Master level %i\n", scale);
     return 0;
 }
+
+/* The console as the control socket describes it. */
+void describe_state(control_state *out)
+{
+    static control_feed feeds[WIRE_BUILTIN_FEEDS];
+    for (int i = 0; i < num_feeds; i++)
+        feeds[i] = {feed_list[i].name, feed_list[i].host, feed_list[i].port};
+    bool live = feed.frame_at > 0 && feed_now() - feed.frame_at < CONTROL_LIVE_SECONDS;
+    *out = {feeds, num_feeds, selected_feed, scale, live};
+}
+
+/* A key over the control socket is the console's own key. */
+const control_hooks control_hooks_table = {handle_key, describe_state};
 
 /* One key from standard input, if there is one. At end of input (or when
  * the terminal is gone) the keyboard is left alone from then on and the
@@ -222,13 +232,13 @@ int read_console()
 
 } // namespace
 
-/* Clear the screen and print the feeds and the level; the result of the
- * last print. */
+/* Clear the screen (on a terminal) and print the feeds and the level; the
+ * result of the last print. */
 static int display_menu()
 {
     fflush(stdout);
-    if (system("clear") != 0) {
-        /* no terminal to clear: the menu is printed all the same */
+    if (isatty(1) && system("clear") != 0) {
+        /* nothing cleared: the menu is printed all the same */
     }
     printf("FEEDS\n-----\n");
     for (int i = 0; feed_list[i].host[0]; i++)
@@ -284,9 +294,9 @@ int main(int argc, char **argv)
     usage[0] = '\0';
     if (parsed == 0 && options.help)
         snprintf(usage, sizeof usage, box_usage, argv[0], BOX_BAUD,
-                 MAIN_MUSIC_HOST == HOST_A ? "\"Main Music\" and \"Local comp\""
-                                           : "\"Local comp\"",
-                 MAIN_MUSIC_HOST == HOST_B
+                 MAIN_MUSIC_HOST == WIRE_HOST_A ? "\"Main Music\" and \"Local comp\""
+                                                : "\"Local comp\"",
+                 MAIN_MUSIC_HOST == WIRE_HOST_B
                      ? "\"Main Music\", \"Test pattern\" and \"Pong! Pong!\""
                      : "\"Test pattern\" and \"Pong! Pong!\"");
     int settled = cli_settle(parsed, err, options.help, usage);
@@ -295,6 +305,9 @@ int main(int argc, char **argv)
     hall_set_device(options.device);
     fill_feed_list(options.host);
     next_port = options.first_port;
+    selected_feed = options.feed;
+    scale = options.level;
+    attended = isatty(0) || isatty(1);
 
     /* Without the device the console runs all the same. The loop below
      * sends frames that wait for the line. */
@@ -304,6 +317,8 @@ int main(int argc, char **argv)
     feed_sub_init(&feed);
     if (subscribe(false) < 0)
         return -1;
+    if (options.control_port != CONTROL_PORT_NONE && control_open(options.control_port) < 0)
+        return 1;
     set_raw_mode();
     display_menu();
 
@@ -315,13 +330,17 @@ int main(int argc, char **argv)
         FD_SET(feed.sock, &readable);
         if (console_open)
             FD_SET(0, &readable);
+        int control = control_fd();
+        if (control >= 0)
+            FD_SET(control, &readable);
         /* A turn waits up to half a second for input; a frame waiting for
          * the line wakes the loop sooner, for the line alone. */
         long long left = turn_ends - monotonic_ns();
         left = left < 0 ? 0 : (left + 999) / 1000;
         struct timeval timeout = {(time_t)(left / 1000000), (suseconds_t)(left % 1000000)};
         int for_line = hall_line_timeout(&timeout);
-        int ready = select(feed.sock + 1, &readable, NULL, NULL, &timeout);
+        int ready = select((feed.sock > control ? feed.sock : control) + 1, &readable, NULL, NULL,
+                           &timeout);
         if (ready < 0)
             continue;
         long long now = monotonic_ns();
@@ -332,8 +351,17 @@ int main(int argc, char **argv)
         }
         turn_ends = now + SELECT_TIMEOUT_US * 1000LL;
 
+        /* The control socket is no feed: the status line leaves it out. */
+        bool asked = control >= 0 && FD_ISSET(control, &readable);
+        if (asked)
+            ready--;
+        /* Unattended only the feed counts, not the end of input. */
+        if (!attended)
+            ready = FD_ISSET(feed.sock, &readable) ? 1 : 0;
         if (ready != previous_ready) {
-            if (ready == 0)
+            if (!attended)
+                printf(ready ? "Feed is live!\n" : "Feed is not live!\n");
+            else if (ready == 0)
                 printf("\nFeed is not live!      \n");
             else
                 printf("\nFeed is live!    %i    \n", ready);
@@ -344,6 +372,8 @@ int main(int argc, char **argv)
         if (FD_ISSET(feed.sock, &readable))
             read_feed();
         if (console_open && FD_ISSET(0, &readable) && read_console() < 0)
+            return -1;
+        if (asked && control_turn(&control_hooks_table) < 0)
             return -1;
         hall_line_service();
         report_line(now);

@@ -17,6 +17,14 @@ namespace {
 
 const int MAX_OPTIONS = 48;   /* more than any program has */
 const int KEY_BASE = 0x100;   /* getopt's value for a long option: base + row */
+const int KEY_VERSION = 0xff; /* getopt's value for the built-in --version */
+
+#ifndef HALL_VERSION
+#define HALL_VERSION "unknown"
+#endif
+
+const char *program_name = "hallway-lights"; /* argv[0] without its folder */
+bool version_asked = false;                   /* --version ended the last walk */
 
 /* getopt_long takes any unambiguous abbreviation of a long name; the
  * programs have always wanted the whole name, so "--p 80" stays refused. */
@@ -97,7 +105,7 @@ int cli_parse(int argc, char **argv, const struct cli_option *table,
               const struct cli_wording *wording, cli_take_fn take, void *record,
               char *err, size_t errlen)
 {
-    struct option longopts[MAX_OPTIONS + 1];
+    struct option longopts[MAX_OPTIONS + 2];
     /* "-": operands come back in order; ":": a missing value is told
      * apart from an unknown option. */
     char letters[3 + 3 * MAX_OPTIONS + 1] = "-:";
@@ -122,7 +130,16 @@ int cli_parse(int argc, char **argv, const struct cli_option *table,
         }
     }
     letters[used] = '\0';
-    memset(&longopts[rows], 0, sizeof longopts[rows]);
+    /* --version last, so that a program's own row of that name wins. */
+    longopts[rows] = {"version", no_argument, nullptr, KEY_VERSION};
+    memset(&longopts[rows + 1], 0, sizeof longopts[rows + 1]);
+
+    version_asked = false;
+    program_name = "hallway-lights";
+    if (argc > 0 && argv[0] && *argv[0]) {
+        const char *slash = strrchr(argv[0], '/');
+        program_name = slash ? slash + 1 : argv[0];
+    }
 
     opterr = 0; /* refusals are worded by the program, not printed here */
     optind = 0; /* start afresh: callers (and fuzzers) parse many times */
@@ -135,6 +152,9 @@ int cli_parse(int argc, char **argv, const struct cli_option *table,
         int r;
         if (c == 1) {
             r = take(record, CLI_OPERAND, optarg, err, errlen);
+        } else if (c == KEY_VERSION && spelled_out(typed, "version")) {
+            version_asked = true;
+            return 0;
         } else if (c == '?') {
             return refuse(err, errlen, wording->unknown, typed);
         } else if (c == ':') {
@@ -169,6 +189,14 @@ int cli_parse(int argc, char **argv, const struct cli_option *table,
     return 0;
 }
 
+int cli_version(void)
+{
+    if (!version_asked)
+        return 0;
+    printf("%s (hallway-lights) %s\n", program_name, HALL_VERSION);
+    return 1;
+}
+
 void cli_line_buffered(void)
 {
     setvbuf(stdout, NULL, _IOLBF, 0);
@@ -185,6 +213,8 @@ int cli_settle(int parsed, const char *err, int help, const char *usage)
         fputs(usage, stdout);
         return 0;
     }
+    if (cli_version())
+        return 0;
     return CLI_GO_ON;
 }
 

@@ -64,18 +64,25 @@ struct cli_wording {
 };
 
 /* Walk argv by the table, calling take for each option and operand in
- * order. Long options must be spelled out (no abbreviations). 0 when the
- * whole command line was taken (or take stopped it with 1); -1 with a
- * one-line reason in err otherwise. */
+ * order. Long options must be spelled out (no abbreviations). Every
+ * program answers --version without a row of its own: it stops the walk
+ * with success, and cli_version tells. 0 when the whole command line was
+ * taken (or take or --version stopped it); -1 with a one-line reason in
+ * err otherwise. */
 int cli_parse(int argc, char **argv, const struct cli_option *table,
               const struct cli_wording *wording, cli_take_fn take, void *record,
               char *err, size_t errlen);
 
+/* 1 when --version ended the last cli_parse, after printing the version
+ * line ("PROGRAM (hallway-lights) VERSION") to standard output; 0
+ * otherwise. For a program that settles its command line itself. */
+int cli_version(void);
+
 /* The opening every program's main shares, after its parse: standard
  * output becomes line-buffered (a pipe or the journal sees each line as
  * it happens); a refusal goes to standard error (exit status 2), --help
- * prints usage to standard output (status 0). CLI_GO_ON when the program
- * is to run. */
+ * prints usage and --version the version line to standard output (status
+ * 0). CLI_GO_ON when the program is to run. */
 #define CLI_GO_ON (-1)
 int cli_settle(int parsed, const char *err, int help, const char *usage);
 

@@ -44,6 +44,8 @@ int main(int argc, char **argv)
         paddle_usage("joysend", 1, 0);
         return 0;
     }
+    if (cli_version())
+        return 0;
     paddle_open(opts.host, opts.port);
 
     int js = open(opts.device, O_RDONLY);

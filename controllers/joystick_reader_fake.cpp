@@ -43,6 +43,8 @@ int main(int argc, char **argv)
         paddle_usage("keysend", 0, 0);
         return 0;
     }
+    if (cli_version())
+        return 0;
 
     int32_t value = 0;
     set_raw_mode();

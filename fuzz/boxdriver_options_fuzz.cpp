@@ -1,6 +1,7 @@
 /* boxdriver_options_fuzz.cpp -- the box driver's command line: the input
  * split at NUL bytes into arguments. Whatever is accepted must be usable
- * as it stands: valid hosts, a port in range, a device path that fits. */
+ * as it stands: valid hosts, a port in range, a device path that fits, a
+ * feed that exists and a level in range. */
 #include <arpa/inet.h>
 #include <limits.h>
 #include <stdint.h>
@@ -32,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (inet_pton(AF_INET, h, &addr) != 1)
             abort();
     if (o.first_port < 1 || o.first_port > 65535)
+        abort();
+    if (o.feed < 0 || o.feed >= BOX_FEEDS || o.level < 0 || o.level > 256)
         abort();
     if (!*o.device || strlen(o.device) >= PATH_MAX)
         abort();

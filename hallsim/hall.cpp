@@ -13,8 +13,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <unistd.h>
+
 #include <GL/gl.h>
 #include <GL/glu.h>
+
+#include "installdirs/installdirs.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <dlfcn.h>
@@ -328,11 +332,28 @@ int InitGL(int width, int height)
     return 0;
 }
 
+/* A texture from the working directory, else from the installed data
+ * folder. Null (with a message) when neither place has it. */
+static SDL_Surface *load_texture(const char *name)
+{
+    char installed[PATH_MAX];
+    installdirs_data(installed, sizeof installed, name);
+    if (access(name, F_OK) != 0 && access(installed, F_OK) == 0)
+        return LoadBMP(installed);
+    SDL_Surface *image = LoadBMP(name);
+    if (image == NULL && access(name, F_OK) != 0) {
+        char folder[PATH_MAX];
+        fprintf(stderr, "%s is in neither the working directory nor %s\n", name,
+                installdirs_data(folder, sizeof folder, ""));
+    }
+    return image;
+}
+
 void InitTextures(void)
 {
     glGenTextures(TEX_COUNT, textures);
     for (int i = 0; i < TEX_COUNT; i++) {
-        SDL_Surface *image = LoadBMP(texture_files[i]);
+        SDL_Surface *image = load_texture(texture_files[i]);
         if (image == NULL) {
             SDL_Quit();
             exit(1);
@@ -361,8 +382,35 @@ static const char *bmp_format_problem(const SDL_Surface *s)
     return NULL;
 }
 
+/* Why the file's headers cannot be trusted, or NULL when they can. SDL
+ * reads the fields a short file lacks from memory it never filled, so a
+ * file that ends inside the header it announces is refused before SDL
+ * sees it. A file that cannot be opened is left to SDL's own message. */
+static const char *bmp_header_problem(const char *path)
+{
+    FILE *f = fopen(path, "rb");
+    if (f == NULL)
+        return NULL;
+    unsigned char head[18];             /* file header, then the info size */
+    size_t got = fread(head, 1, sizeof head, f);
+    long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+    fclose(f);
+    if (got < sizeof head)
+        return "file ends inside its header";
+    unsigned long info = head[14] | head[15] << 8 | (unsigned long)head[16] << 16 |
+                         (unsigned long)head[17] << 24;
+    if (info < 12 || size < 0 || (unsigned long)size < 14 + info)
+        return "file ends inside its header";
+    return NULL;
+}
+
 SDL_Surface *LoadBMP(const char *path)
 {
+    const char *truncated = bmp_header_problem(path);
+    if (truncated) {
+        fprintf(stderr, "Unable to load %s: %s\n", path, truncated);
+        return NULL;
+    }
     SDL_Surface *image = SDL_LoadBMP_RW(SDL_RWFromFile(path, "rb"), 1);
     if (image == NULL) {
         fprintf(stderr, "Unable to load %s: %s\n", path, SDL_GetError());

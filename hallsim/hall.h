@@ -30,9 +30,10 @@ struct view_state {
  * cannot be loaded. */
 int InitGL(int width, int height);
 
-/* Load "wood.bmp", "wall.bmp", "carpet.bmp", "ceiling.bmp" from the
- * working directory into the four texture objects; exits with status 1
- * (after SDL_Quit) when one of them cannot be loaded. */
+/* Load "wood.bmp", "wall.bmp", "carpet.bmp", "ceiling.bmp" into the four
+ * texture objects, each from the working directory when it is there, else
+ * from the installed data folder (share/hallway-lights beside bin/);
+ * exits with status 1 (after SDL_Quit) when one of them cannot be loaded. */
 void InitTextures(void);
 
 /* Load one BMP file and turn it into OpenGL's layout: rows bottom-up,

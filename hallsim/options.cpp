@@ -32,8 +32,9 @@ extern "C" {
 const char hallsim_usage[] =
     "Usage: hallsim [--window] [--feed HOST[:PORT]]\n"
     "Draws the hallway and its 60 lights in 3D, lit by a live light feed.\n"
-    "Start it in the directory that holds wood.bmp, wall.bmp, carpet.bmp\n"
-    "and ceiling.bmp (the build puts them beside the program).\n"
+    "It loads wood.bmp, wall.bmp, carpet.bmp and ceiling.bmp from the working\n"
+    "directory (the build puts them beside the program), else from the installed\n"
+    "data folder, share/hallway-lights beside the program's bin/.\n"
     "\n"
     "  --window            a 640 x 480 window instead of the full screen\n"
     "  --feed HOST[:PORT]  producer to subscribe to (default " WIRE_DEFAULT_HOST ":" WIRE_TEXT(WIRE_DEFAULT_PORT) ");\n"

@@ -21,6 +21,7 @@
 #include "host/host_options.h"
 #include "host/player.h"
 #include "host/plugin.h"
+#include "host/private_display.h"
 
 namespace {
 
@@ -220,6 +221,8 @@ int main(int argc, char **argv)
     g_thread_init(nullptr);
 #endif
     gdk_threads_init();
+    if (opts.headless && private_display_ensure(err, sizeof err) != 0)
+        return fail(err);
     if (!gtk_init_check(&argc, &argv))
         return fail("cannot open the X display (the plug-in's preview window needs one; "
                     "set DISPLAY, or run under Xvfb)");

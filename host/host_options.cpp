@@ -22,8 +22,9 @@ const char host_usage[] =
     "  --mute                  play silently in real time; without it the music goes\n"
     "                          to the sound server (PulseAudio, PipeWire) when one\n"
     "                          answers, and plays silently when none does\n"
-    "  --plugin PATH           plug-in to load (default: lib/libglim.so beside\n"
-    "                          the directory of this program)\n"
+    "  --plugin PATH           plug-in to load (default: lib/libglim.so beside the\n"
+    "                          directory of this program, else the installed one\n"
+    "                          in lib/hallway-lights there)\n"
     "  --pattern NAME[:OPTS]   run only pattern NAME, its init getting the option\n"
     "                          string OPTS, e.g. --pattern \"rise:center=4 speed=2\"\n"
     "  --port N                the plug-in's light server port (default " WIRE_TEXT(WIRE_PORT_MUSIC) ")\n"
@@ -38,18 +39,20 @@ const char host_usage[] =
     "                          analysing what will be heard -MS from now, to make\n"
     "                          up for the lamps' own path (not with --capture)\n"
     "  --keep-playing          go on playing when the plug-in asks to be disabled\n"
+    "  --headless              without a usable X display, give the preview window a\n"
+    "                          private one (Xvfb), stopped when glimhost ends\n"
     "  --list-patterns         list the patterns the plug-in exports, then exit\n"
     "  --help                  show this text\n"
-    "Needs an X display for the plug-in's preview window (except --help and\n"
-    "--list-patterns). Ends with 0 at the end of FILE, after --frames, on\n"
-    "SIGINT/SIGTERM, or when the plug-in disables itself; 1 on an error (one\n"
-    "line on standard error), 2 on a bad command line.\n";
+    "Needs an X display for the plug-in's preview window, or --headless (except\n"
+    "for --help and --list-patterns). Ends with 0 at the end of FILE, after\n"
+    "--frames, on SIGINT/SIGTERM, or when the plug-in disables itself; 1 on an\n"
+    "error (one line on standard error), 2 on a bad command line.\n";
 
 namespace {
 
 enum {
     KEY_HELP, KEY_LIST, KEY_DEMO, KEY_MUTE, KEY_KEEP, KEY_CAPTURE,
-    KEY_PLUGIN, KEY_PATTERN, KEY_PORT, KEY_RATE, KEY_FRAMES, KEY_LIGHT_DELAY
+    KEY_PLUGIN, KEY_PATTERN, KEY_PORT, KEY_RATE, KEY_FRAMES, KEY_HEADLESS, KEY_LIGHT_DELAY
 };
 
 const char LIGHT_DELAY_REFUSAL[] =
@@ -64,6 +67,7 @@ const cli_option options[] = {
     {"demo", 0, CLI_NO_VALUE, KEY_DEMO, nullptr},
     {"mute", 0, CLI_NO_VALUE, KEY_MUTE, nullptr},
     {"keep-playing", 0, CLI_NO_VALUE, KEY_KEEP, nullptr},
+    {"headless", 0, CLI_NO_VALUE, KEY_HEADLESS, nullptr},
     {"capture", 0, CLI_MAYBE_VALUE, KEY_CAPTURE, nullptr},
     {"plugin", 0, CLI_VALUE, KEY_PLUGIN, "--plugin needs a path"},
     {"pattern", 0, CLI_VALUE, KEY_PATTERN,
@@ -119,6 +123,9 @@ int take(void *record, int key, const char *v, char *err, size_t err_len)
         return 0;
     case KEY_KEEP:
         o->keep_playing = 1;
+        return 0;
+    case KEY_HEADLESS:
+        o->headless = 1;
         return 0;
     case KEY_CAPTURE:
         o->source = HOST_SOURCE_CAPTURE;

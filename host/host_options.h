@@ -31,6 +31,7 @@ typedef struct {
     long frames;                 /* --frames, 0 = no limit */
     int mute;                    /* --mute */
     int keep_playing;            /* --keep-playing */
+    int headless;                /* --headless */
     int light_delay_ms;          /* --light-delay: lights this much later than
                                     the sound (negative: earlier) */
 } host_options;

@@ -10,6 +10,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "installdirs/installdirs.h"
 #include "xmms/glim_host_api.h"
 
 namespace {
@@ -34,18 +35,11 @@ const glim_host_api *need_api(const char *what, char *err, size_t err_len)
 
 const char *plugin_default_path(char *buf, size_t len)
 {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) {
-        snprintf(buf, len, "libglim.so");
+    installdirs_beside_program(buf, len, "../lib/libglim.so");
+    if (access(buf, F_OK) == 0)
         return buf;
-    }
-    exe[n] = '\0';
-    char *slash = strrchr(exe, '/');
-    if (slash)
-        *slash = '\0';
-    snprintf(buf, len, "%s/../lib/libglim.so", exe);
-    return buf;
+    /* Neither here nor there: the installed place is the one to name. */
+    return installdirs_plugin(buf, len, "libglim.so");
 }
 
 int plugin_open(const char *path, char *err, size_t err_len)

@@ -14,7 +14,8 @@ extern "C" {
 #endif
 
 /* Default plug-in path: lib/libglim.so next to the directory that holds
- * this program (<build>/bin -> <build>/lib, <prefix>/bin -> <prefix>/lib).
+ * this program (<build>/bin -> <build>/lib) when it is there, else the
+ * installed plug-in folder (<prefix>/bin -> <prefix>/lib/hallway-lights).
  * Writes it into buf and returns buf. */
 const char *plugin_default_path(char *buf, size_t len);
 

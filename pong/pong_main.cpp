@@ -55,6 +55,8 @@ int main(int argc, char **argv)
         usage(stdout);
         return 0;
     }
+    if (cli_version())
+        return 0;
 
     server_port = WIRE_PORT_PONG;
     if (init_lights() != 0) {

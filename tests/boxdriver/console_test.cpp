@@ -320,4 +320,28 @@ TEST_F(BoxConsole, FeedHostsFollowTheBuild)
     EXPECT_FALSE(subscribed_from(first_port, 500));
 }
 
+TEST_F(BoxConsole, KeysFromAPipeGiveOneLinePerEvent)
+{
+    /* A pipe for keys and a file for output: nobody at a terminal. */
+    int keys[2];
+    ASSERT_EQ(pipe2(keys, O_CLOEXEC), 0);
+    driver = testing_process::start({std::string(HALL_BINARY_DIR) + "/bin/boxdriver",
+                                     "--device", line.path, "--local-port",
+                                     std::to_string(first_port)},
+                                    keys[0], dir.c_str());
+    close(keys[0]);
+    ASSERT_TRUE(subscribed_from(first_port));
+    ASSERT_EQ(write(keys[1], "d6", 2), 2);
+    ASSERT_TRUE(wait_output("Feed 6: Local comp (127.0.0.1:7878)\n"));
+    EXPECT_NE(out().find("Master level 240\n"), std::string::npos) << out();
+    ASSERT_TRUE(subscribed_from(first_port + 1));
+    send_frame(producer, first_port + 1, all(255));
+    EXPECT_EQ(next_frame(), std::vector<unsigned char>(60, level_byte(255 * 240 / 256)));
+
+    close(keys[1]);
+    ASSERT_TRUE(wait_output("Console input ended"));
+    EXPECT_EQ(count_of(out(), "FEEDS"), 1u) << out();
+    EXPECT_EQ(out().find("Feed is live!    "), std::string::npos) << "no menu-style status";
+}
+
 } // namespace

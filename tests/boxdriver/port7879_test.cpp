@@ -1,6 +1,7 @@
 /* port7879_test.cpp -- the tests that need UDP port 7879 (port_7879
  * lock): the driver's feed port after 10000, and the test feed on its
- * default port, the driver's "Test pattern" feed. */
+ * default port, the driver's "Test pattern" feed, chosen with keys or
+ * from the command line. */
 #include "boxdriver/console_support.h"
 
 using namespace box_test;
@@ -79,6 +80,29 @@ TEST_F(BoxPort7879, TestFeedWalkReachesTheLine)
         }
         previous = lit;
     }
+}
+
+TEST_F(BoxPort7879, UnattendedDriverStartsOnTheChosenFeedAndLevel)
+{
+    feed = testing_process::start({std::string(HALL_BINARY_DIR) + "/bin/testfeed", "--port",
+                                   "7879", "--rate", "100", "--level", "200", "all"});
+    unsigned short port = free_port_run(1);
+    ASSERT_NE(port, 0);
+    /* No keyboard (standard input is /dev/null) and no screen: a service. */
+    start({"--local-port", std::to_string(port), "--feed", "1", "--level", "128"}, false);
+    auto data = next_whole_frame();
+    EXPECT_EQ(data, std::vector<unsigned char>(60, level_byte(100))) << "200 at half level";
+    ASSERT_TRUE(wait_output("Feed is live!\n"));
+
+    testing_process::stop(feed);
+    ASSERT_TRUE(wait_output("Feed is not live!\n"));
+    std::string text = out();
+    EXPECT_NE(text.find("=>1. Test pattern \t\t 127.0.0.1:7879\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Scale _U_p / _D_own : 128\n"), std::string::npos);
+    EXPECT_NE(text.find("Console input ended"), std::string::npos);
+    EXPECT_EQ(count_of(text, "FEEDS"), 1u) << "the menu once, never redrawn";
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << "no screen clearing";
+    EXPECT_EQ(text.find("\n\n\n"), std::string::npos) << "no blank lines between events";
 }
 
 } // namespace

@@ -211,6 +211,26 @@ TEST_F(Bmp, BitCountsThatWrapRoundAreRefused)
     }
 }
 
+/* A file that ends inside the header it announces: SDL would fill the
+ * missing fields from memory it never wrote. */
+TEST_F(Bmp, FileEndingInsideItsHeaderIsRefused)
+{
+    const unsigned char head[30] = {0x42, 0x4d, 0x46, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0,
+                                    0x28, 0, 0, 0, 0x02, 0, 0, 0, 0x02, 0, 0, 0, 0x01, 0,
+                                    0x18, 0};
+    for (size_t len : {10u, 17u, 30u}) {
+        std::string f = path(("short" + std::to_string(len) + ".bmp").c_str());
+        FILE *out = fopen(f.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        fwrite(head, 1, len, out);
+        fclose(out);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(LoadBMP(f.c_str()), nullptr) << len << " bytes";
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "Unable to load " + f + ": file ends inside its header\n");
+    }
+}
+
 TEST_F(Bmp, TheGeneratedTexturesLoad)
 {
     for (const char *name : {"wood.bmp", "wall.bmp", "carpet.bmp", "ceiling.bmp"}) {

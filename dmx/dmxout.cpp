@@ -1,0 +1,204 @@
+/* dmxout.cpp -- puts a light feed on a DMX universe through olad.
+ *
+ * One loop: it subscribes to the producer like every consumer, keeps the
+ * newest frame, and sends it to olad at most --rate times a second on a
+ * fixed grid of time slots (a frame that arrives in a slot already used
+ * waits for the next one, and a newer frame replaces it meanwhile). A
+ * silent feed's last frame goes again every second. When olad goes away
+ * the feed stays subscribed and olad is tried again every second. Made to
+ * run unattended: one line per event, SIGINT and SIGTERM end it with 0. */
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "cli/cli.h"
+#include "dmx/dmx.h"
+#include "dmx/dmx_loop.h"
+#include "dmx/dmx_options.h"
+#include "dmx/dmx_patch.h"
+#include "dmx/ola_link.h"
+#include "wire/feed_sub.h"
+
+namespace {
+
+const double FEED_SILENT_SECONDS = 2.0; /* when a quiet feed is worth a line */
+const double MAX_WAIT = 0.25;           /* the loop turns at least this often */
+const int MOST_READ_A_TURN = 256;       /* datagrams taken per turn */
+const double BLACKOUT_WAIT = 2.0;       /* for olad to confirm the last frame */
+
+struct sender {
+    dmxout_options o;
+    dmx_patch patch;
+    feed_sub sub;
+    ola_link link;
+    int values[LIGHT_CHANNELS];   /* the newest frame from the feed */
+    unsigned char slots[DMX_SLOTS];
+    bool have_frame;              /* a frame has come since the start */
+    bool pending;                 /* the newest frame is not on the universe yet */
+    double grid_start;            /* slot k of the rate's grid starts at grid_start + k / rate */
+    long last_slot;               /* the slot of the last send */
+    double last_send;
+    double retry_at;              /* while olad is away: the next try */
+    bool feed_silent;             /* said that the feed fell silent */
+};
+
+long slot_of(const sender &s, double t)
+{
+    return (long)floor((t - s.grid_start) * s.o.rate);
+}
+
+/* Put the newest frame on the universe (olad is connected). */
+void send_frame(sender &s, double t)
+{
+    dmx_patch_apply(&s.patch, s.values, s.o.level, s.slots);
+    s.last_slot = slot_of(s, t);
+    s.last_send = t;
+    s.pending = false;
+    ola_link_send(&s.link, s.o.universe, s.slots, s.patch.slots);
+}
+
+void lost_olad(sender &s, double t)
+{
+    fprintf(stderr,
+            "dmxout: lost olad on port %u (connection closed); keeping the feed and trying "
+            "olad again every second\n",
+            s.o.ola_port);
+    s.retry_at = t + DMX_RETRY_SECONDS;
+}
+
+void try_olad_again(sender &s, double t)
+{
+    char why[200];
+    if (ola_link_connect(&s.link, why, sizeof why) != 0) {
+        s.retry_at = t + DMX_RETRY_SECONDS;
+        return;
+    }
+    printf("dmxout: olad on port %u is back; sending to universe %ld again\n", s.o.ola_port,
+           s.o.universe);
+    /* the universe may have lost our levels with olad: send them at once */
+    if (s.have_frame)
+        s.pending = true;
+}
+
+/* When the loop must turn next: the rate's next slot for a waiting frame,
+ * the repeat of a silent feed's frame, the next try of olad. */
+double next_wake(const sender &s, double t)
+{
+    double wake = t + MAX_WAIT;
+    bool up = ola_link_fd(&s.link) >= 0;
+    if (up && s.pending)
+        wake = fmin(wake, s.grid_start + (double)(s.last_slot + 1) / s.o.rate);
+    if (up && s.have_frame)
+        wake = fmin(wake, s.last_send + DMX_REPEAT_SECONDS);
+    if (!up)
+        wake = fmin(wake, s.retry_at);
+    return wake;
+}
+
+void describe(const sender &s)
+{
+    char where[320];
+    if (s.o.patch)
+        snprintf(where, sizeof where, "patched by %.300s", s.o.patch);
+    else
+        snprintf(where, sizeof where, "at addresses %ld..%ld", s.o.start, s.o.start + 59);
+    printf("dmxout: feed %s:%u (receiving on UDP port %u) -> olad on port %u, universe %ld, "
+           "channels %s, level %d/256, at most %d frames/s\n",
+           s.o.feed_host, s.o.feed_port, s.sub.local_port, s.o.ola_port, s.o.universe, where,
+           s.o.level, s.o.rate);
+}
+
+} // namespace
+
+static sender s; /* the program's whole state */
+
+int main(int argc, char **argv)
+{
+    char err[512];
+    int parsed = dmxout_parse_options(argc, argv, &s.o, err, sizeof err);
+    int settled = cli_settle(parsed, err, s.o.help, dmxout_usage);
+    if (settled != CLI_GO_ON)
+        return settled;
+
+    int patched = s.o.patch ? dmx_patch_load(&s.patch, s.o.patch, err, sizeof err)
+                            : dmx_patch_from_start(&s.patch, s.o.start, err, sizeof err);
+    if (patched != 0) {
+        fprintf(stderr, "dmxout: %s\n", err);
+        return 2;
+    }
+
+    dmx_loop_catch_signals();
+    ola_link_init(&s.link, "dmxout", s.o.ola_port);
+    if (ola_link_connect(&s.link, err, sizeof err) != 0) {
+        ola_link_report_unreachable(&s.link, err);
+        return 1;
+    }
+    feed_sub_init(&s.sub);
+    feed_sub_set_target(&s.sub, s.o.feed_host, s.o.feed_port);
+    if (feed_sub_open(&s.sub, 0, 0) < 0) {
+        fprintf(stderr, "dmxout: cannot open a UDP socket for the feed\n");
+        ola_link_close(&s.link);
+        return 1;
+    }
+    feed_sub_request(&s.sub);
+    describe(s);
+
+    s.grid_start = feed_now();
+    s.last_slot = -1;
+    for (;;) {
+        double t = feed_now();
+        struct pollfd fds[2] = {{s.sub.sock, POLLIN, 0}, {ola_link_fd(&s.link), POLLIN, 0}};
+        if (dmx_loop_wait(fds, fds[1].fd >= 0 ? 2 : 1, next_wake(s, t) - t) < 0)
+            break;
+        t = feed_now();
+        if (fds[1].fd >= 0 && fds[1].revents && ola_link_service(&s.link) != 0)
+            lost_olad(s, t);
+
+        if (feed_sub_read_newest(&s.sub, s.values, MOST_READ_A_TURN) > 0) {
+            if (!s.have_frame)
+                printf("dmxout: first frame from the feed\n");
+            else if (s.feed_silent)
+                printf("dmxout: the feed is back\n");
+            s.have_frame = true;
+            s.pending = true;
+            s.feed_silent = false;
+        }
+        feed_sub_turn(&s.sub);
+
+        t = feed_now();
+        if (s.have_frame && !s.feed_silent && t - s.sub.frame_at >= FEED_SILENT_SECONDS) {
+            printf("dmxout: no frame from the feed for %.0f s; repeating the last one every "
+                   "second\n",
+                   FEED_SILENT_SECONDS);
+            s.feed_silent = true;
+        }
+        if (ola_link_fd(&s.link) < 0 && t >= s.retry_at)
+            try_olad_again(s, t);
+        if (ola_link_fd(&s.link) < 0)
+            continue;
+        /* a new frame in a free slot of the rate's grid, or the last one
+         * again after a second of silence (always a later slot) */
+        if ((s.pending && slot_of(s, t) > s.last_slot) ||
+            (s.have_frame && t - s.last_send >= DMX_REPEAT_SECONDS))
+            send_frame(s, t);
+    }
+
+    const char *signal_name;
+    dmx_loop_stopping(&signal_name);
+    if (s.o.blackout_on_exit) {
+        memset(s.values, 0, sizeof s.values);
+        dmx_patch_apply(&s.patch, s.values, s.o.level, s.slots);
+        if (ola_link_send_and_wait(&s.link, s.o.universe, s.slots, s.patch.slots,
+                                   BLACKOUT_WAIT) == 0)
+            printf("dmxout: %s: sent all channels at 0; stopping\n", signal_name);
+        else
+            fprintf(stderr,
+                    "dmxout: %s: olad did not take the channels at 0; stopping\n",
+                    signal_name);
+    } else {
+        printf("dmxout: %s: stopping; the lamps keep their levels\n", signal_name);
+    }
+    ola_link_close(&s.link);
+    feed_sub_close(&s.sub);
+    return 0;
+}

@@ -1,0 +1,169 @@
+/* hallweb.cpp -- the web console: light feeds live in any browser, and
+ * the operator's controls of the box driver from a phone.
+ *
+ * The main thread is the frame loop: it waits on the feeds' sockets and
+ * the driver's, takes the newest frame of each feed, hands it to the
+ * pages at most 30 times a second, and sends everyone the feeds' figures
+ * and the driver's state once a second and on every change. CivetWeb's
+ * threads serve the page and the WebSockets (web_server.cpp); each page
+ * has a sender thread of its own (web_clients.cpp). */
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include "cli/cli.h"
+#include "hallweb/web_clients.h"
+#include "hallweb/web_driver.h"
+#include "hallweb/web_feeds.h"
+#include "hallweb/web_options.h"
+#include "hallweb/web_server.h"
+#include "hallweb/web_token.h"
+#include "wire/feed_sub.h"
+
+namespace {
+
+const double STATUS_SECONDS = 1.0;   /* between status messages */
+
+volatile sig_atomic_t stop_requested = 0;
+web_options options;
+char token[WEB_TOKEN_MAX + 1];
+char status_text[WEB_STATUS_MAX];
+web_feed_status figures[WEB_MAX_FEEDS];  /* the feeds' figures of the last second */
+
+void on_signal(int)
+{
+    stop_requested = 1;
+}
+
+/* Who may use the controls, and a line saying so. */
+web_controls decide_controls(const char **why)
+{
+    if (!options.has_driver) {
+        *why = "off (no --driver)";
+        return WEB_CONTROLS_OFF;
+    }
+    if (options.token_file) {
+        *why = "for pages that give the token";
+        return WEB_CONTROLS_TOKEN;
+    }
+    if (strcmp(options.listen_host, "127.0.0.1") == 0) {
+        *why = "open to pages on this machine (127.0.0.1)";
+        return WEB_CONTROLS_OPEN;
+    }
+    *why = "off: give --token-file to offer them on another address than 127.0.0.1";
+    return WEB_CONTROLS_OFF;
+}
+
+/* The status to every page: the feeds' figures, worked out afresh once a
+ * second (a status sent in between for the driver's sake repeats them,
+ * so that the frames a second always count over a whole second). */
+void send_status(double now, bool new_second)
+{
+    web_driver_state driver;
+    if (new_second)
+        feeds_status(now, figures);
+    driver_state(&driver);
+    int n = web_message_status(status_text, sizeof status_text, figures, options.num_feeds,
+                               options.has_driver, &driver);
+    if (n > 0)
+        clients_post_status(status_text, (size_t)n);
+}
+
+/* Block the stop signals in every thread but while the loop waits, so
+ * that they always cut the wait short. The mask to wait with. */
+sigset_t catch_stop_signals()
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    sigset_t stops, waiting;
+    sigemptyset(&stops);
+    for (int sig : signals) {
+        sigaction(sig, &sa, nullptr);
+        sigaddset(&stops, sig);
+    }
+    pthread_sigmask(SIG_BLOCK, &stops, &waiting);
+    for (int sig : signals)
+        sigdelset(&waiting, sig);
+    return waiting;
+}
+
+void run_loop(const sigset_t *waiting)
+{
+    struct pollfd fds[WEB_MAX_FEEDS + 2];
+    double next_status = feed_now() + STATUS_SECONDS;
+    double wait = 0;
+    while (!stop_requested) {
+        int n = feeds_pollfds(fds);
+        if (options.has_driver) {
+            fds[n] = {driver_fd(), POLLIN, 0};
+            fds[n + 1] = {driver_wake_fd(), POLLIN, 0};
+            n += 2;
+        }
+        double now = feed_now();
+        if (next_status - now < wait)
+            wait = next_status - now;
+        if (wait < 0)
+            wait = 0;
+        struct timespec ts = {(time_t)wait, (long)((wait - (time_t)wait) * 1e9)};
+        if (ppoll(fds, (nfds_t)n, &ts, waiting) < 0)
+            for (int i = 0; i < n; i++)
+                fds[i].revents = 0;   /* a signal: look at the flag first */
+        now = feed_now();
+        wait = feeds_turn(fds, now);
+        bool changed = driver_turn(now, &wait) != 0;
+        bool new_second = now >= next_status;
+        if (changed || new_second)
+            send_status(now, new_second);
+        if (new_second)
+            next_status = now + STATUS_SECONDS;
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    char err[300];
+    int parsed = web_parse_options(argc, argv, &options, err, sizeof err);
+    int settled = cli_settle(parsed, err, options.help, web_usage);
+    if (settled != CLI_GO_ON)
+        return settled;
+
+    if (options.token_file && web_token_load(options.token_file, token, err, sizeof err) != 0) {
+        fprintf(stderr, "hallweb: %s\n", err);
+        return 1;
+    }
+    const char *controls_why;
+    web_server_setup setup = {&options, decide_controls(&controls_why), token};
+
+    sigset_t waiting = catch_stop_signals();
+    if (feeds_open(&options) != 0)
+        return 1;
+    if (options.has_driver && driver_open(options.driver_host, options.driver_port) != 0)
+        return 1;
+    int port = server_start(&setup, err, sizeof err);
+    if (port < 0) {
+        fprintf(stderr, "%s\n", err);
+        return 1;
+    }
+    for (int i = 0; i < options.num_feeds; i++)
+        printf("hallweb: feed %d \"%s\" from %s:%u\n", i, options.feeds[i].name,
+               options.feeds[i].host, options.feeds[i].port);
+    if (options.has_driver)
+        printf("hallweb: box driver at %s:%u\n", options.driver_host, options.driver_port);
+    printf("hallweb: controls %s\n", controls_why);
+    printf("hallweb: serving http://%s:%d/\n", options.listen_host, port);
+
+    run_loop(&waiting);
+
+    printf("hallweb: stopping\n");
+    server_stop();
+    driver_close();
+    feeds_close();
+    return 0;
+}

@@ -1,0 +1,40 @@
+/* web_options.h -- the web console's command line: where it listens, the
+ * feeds it watches, the box driver it steers and the token that guards the
+ * controls. Kept apart from the program for its tests and fuzz target. */
+#ifndef HALLWEB_WEB_OPTIONS_H
+#define HALLWEB_WEB_OPTIONS_H
+
+#include <stddef.h>
+
+#define WEB_MAX_FEEDS 16
+#define WEB_NAME_MAX 40          /* bytes of a feed name, without its NUL */
+#define WEB_DEFAULT_LISTEN_HOST "127.0.0.1"
+#define WEB_DEFAULT_LISTEN_PORT 8080
+
+/* A feed to watch, as named on the command line. */
+struct web_feed_arg {
+    char name[WEB_NAME_MAX + 1];
+    char host[16];               /* dotted-decimal IPv4 */
+    unsigned short port;         /* the producer's server port */
+};
+
+struct web_options {
+    char listen_host[16];        /* dotted-decimal IPv4 */
+    unsigned short listen_port;  /* 0: any free port */
+    struct web_feed_arg feeds[WEB_MAX_FEEDS];
+    int num_feeds;               /* the box driver's seven without --feed */
+    int has_driver;              /* --driver was given */
+    char driver_host[16];
+    unsigned short driver_port;
+    const char *token_file;      /* NULL without --token-file (points into argv) */
+    int help;
+};
+
+/* Fill *o from the arguments (defaults first). 0 on success; -1 with a
+ * one-line reason starting "hallweb: " in err otherwise. */
+int web_parse_options(int argc, char **argv, struct web_options *o, char *err,
+                      size_t errlen);
+
+extern const char web_usage[];
+
+#endif
