@@ -18,8 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     host_options o;
     char err[256];
-    if (host_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err) == 0) {
-        /* what the parser handed back must be usable as it claims */
+    if (host_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err) == 0 &&
+        o.action != HOST_HELP) {
+        /* what the parser handed back must be usable as it claims (after
+         * --help nothing else is looked at) */
         if (o.has_pattern && strlen(o.pattern_name) > HOST_PATTERN_NAME_MAX)
             __builtin_trap();
         if (o.file)

@@ -174,7 +174,9 @@ TEST_F(Chain, At86FramesASecondTheLampsFollowWithoutDrift)
     ASSERT_FALSE(figures.empty()) << testing_process::out(driver);
     long most_replaced = 0;
     for (auto &f : figures) {
-        EXPECT_LE(f.first, 39) << "never more than the line carries";
+        /* 38.8 a second, and a window of a second may hold one frame
+         * more at its edges */
+        EXPECT_LE(f.first, 40) << "never more than the line carries";
         most_replaced = std::max(most_replaced, f.second);
     }
     EXPECT_GT(most_replaced, 0);
