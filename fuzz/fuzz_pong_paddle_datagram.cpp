@@ -33,10 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             __builtin_trap();
         i += len;
         do_physics();
-        render_frame();
-        for (int c = 0; c < LIGHT_CHANNELS; c++)
-            if (master_light_data[c] < 0 || master_light_data[c] > 255)
-                __builtin_trap();
+        /* Drawing the 60 x 100 picture is most of the cost: every fourth
+         * frame, and the last, are drawn and checked. */
+        if (frames % 4 == 0 || i >= size) {
+            render_frame();
+            for (int c = 0; c < LIGHT_CHANNELS; c++)
+                if (master_light_data[c] < 0 || master_light_data[c] > 255)
+                    __builtin_trap();
+        }
         frames++;
     }
     return 0;
