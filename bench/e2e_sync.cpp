@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "boxemu/emu_support.h"
+#include "support/pulse.h"
 #include "support/xvfb.h"
 
 using namespace emu_test;
@@ -97,52 +98,16 @@ pid_t sound_server = -1;
 std::atomic<bool> monitor_stop{false};
 std::vector<long long> heard_onsets;  /* monitor thread only until joined */
 
-bool server_answers(const std::string &path)
-{
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-    bool ok = connect(s, (sockaddr *)&a, sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
 bool start_sound_server()
 {
-    if (system("command -v pulseaudio >/dev/null 2>&1") != 0)
-        return false;
-    std::string socket_path = tmp_dir + "/native";
-    sound_server = fork();
-    if (sound_server == 0) {
-        setenv("HOME", tmp_dir.c_str(), 1);
-        setenv("PULSE_RUNTIME_PATH", (tmp_dir + "/run").c_str(), 1);
-        setenv("PULSE_STATE_PATH", (tmp_dir + "/state").c_str(), 1);
-        unsetenv("DISPLAY");
-        std::string proto = "module-native-protocol-unix auth-anonymous=1 socket=" + socket_path;
-        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
-            _exit(127);
-        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-               "--use-pid-file=no", "--system=no", "-F", "/dev/null", ("--load=" + proto).c_str(),
-               "--load=module-null-sink sink_name=hallsink", (char *)nullptr);
-        _exit(127);
-    }
-    for (int i = 0; i < 1000 && !server_answers(socket_path); i++)
-        usleep(10000);
-    if (!server_answers(socket_path))
-        return false;
-    setenv("PULSE_SERVER", ("unix:" + socket_path).c_str(), 1);
-    return true;
+    sound_server = testing_pulse::start(tmp_dir);
+    return sound_server > 0;
 }
 
 void stop_sound_server()
 {
-    if (sound_server > 0) {
-        kill(sound_server, SIGTERM);
-        waitpid(sound_server, nullptr, 0);
-        sound_server = -1;
-    }
-    unsetenv("PULSE_SERVER");
+    testing_pulse::stop(sound_server);
+    sound_server = -1;
 }
 
 /* Records the null sink's monitor and notes when each click was played:

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/host_run.h"
+#include "support/pulse.h"
 #include "support/udp.h"
 #include "support/xvfb.h"
 
@@ -25,18 +26,6 @@ using host_run::run;
 namespace {
 
 const std::string probe = PROBE_DIR "/libprobe.so";
-
-/* Can a client connect to the server's socket yet? */
-bool server_answers(const std::string &path)
-{
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-    bool ok = connect(s, (sockaddr *)&a, sizeof a) == 0;
-    close(s);
-    return ok;
-}
 
 double now_s(void)
 {
@@ -68,31 +57,13 @@ class WithSoundServer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (system("command -v pulseaudio >/dev/null 2>&1") != 0)
+        if (!testing_pulse::installed())
             GTEST_SKIP() << "pulseaudio is not installed";
         char dir[] = "/tmp/glimhost_paXXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
         tmp = dir;
-        socket_path = tmp + "/native";
-        server = fork();
-        if (server == 0) {
-            setenv("HOME", tmp.c_str(), 1);
-            setenv("PULSE_RUNTIME_PATH", (tmp + "/run").c_str(), 1);
-            setenv("PULSE_STATE_PATH", (tmp + "/state").c_str(), 1);
-            unsetenv("DISPLAY");
-            std::string proto = "module-native-protocol-unix auth-anonymous=1 socket=" + socket_path;
-            freopen("/dev/null", "w", stdout);
-            freopen("/dev/null", "w", stderr);
-            execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                   "--use-pid-file=no", "--system=no", "-F", "/dev/null",
-                   ("--load=" + proto).c_str(), "--load=module-null-sink sink_name=hallsink",
-                   (char *)nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 1000 && !server_answers(socket_path); i++)
-            usleep(10000);
-        ASSERT_TRUE(server_answers(socket_path)) << "pulseaudio did not come up";
-        setenv("PULSE_SERVER", ("unix:" + socket_path).c_str(), 1);
+        server = testing_pulse::start(tmp);
+        ASSERT_GT(server, 0) << "pulseaudio did not come up";
         xvfb = testing_xvfb::start();
         ASSERT_FALSE(xvfb.display.empty()) << "Xvfb did not start";
 
@@ -109,10 +80,7 @@ protected:
     void TearDown() override
     {
         testing_xvfb::stop(xvfb);
-        if (server > 0) {
-            kill(server, SIGTERM);
-            waitpid(server, nullptr, 0);
-        }
+        testing_pulse::stop(server);
         if (!tmp.empty()) {
             std::string cmd = "rm -rf '" + tmp + "'";
             (void)!system(cmd.c_str());
@@ -124,7 +92,7 @@ protected:
     }
     pid_t server = -1;
     testing_xvfb::Server xvfb;
-    std::string tmp, socket_path, tone;
+    std::string tmp, tone;
 };
 
 TEST_F(WithSoundServer, PlaysAFileInStepWithTheStream)
