@@ -17,7 +17,7 @@ const char web_usage[] =
     "\n"
     "  --listen ADDR:PORT       where to serve the page (default 127.0.0.1:8080);\n"
     "                           port 0 takes any free port, printed at start\n"
-    "  --feed NAME=HOST[:PORT]  a feed to watch, repeatable (up to 16; port 7878\n"
+    "  --feed NAME=HOST[:PORT]  a feed to watch, repeatable (up to 16; port " WIRE_TEXT(WIRE_DEFAULT_PORT) "\n"
     "                           when left out); default: the box driver's seven\n"
     "                           built-in feeds on 127.0.0.1\n"
     "  --driver HOST:PORT       the box driver's control socket (boxdriver --control)\n"
