@@ -8,12 +8,13 @@
  * and olad is tried again every second. SIGINT and SIGTERM end it with 0. */
 #include <stdio.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "dmx/dmx.h"
 #include "dmx/dmx_loop.h"
 #include "dmx/dmx_options.h"
 #include "dmx/ola_link.h"
 #include "netserver/hall.h"
+#include "loop/loop.h"
 #include "wire/feed_sub.h"
 
 namespace {
@@ -57,7 +58,7 @@ int main(int argc, char **argv)
 {
     char err[512];
     int parsed = dmxin_parse_options(argc, argv, &l.o, err, sizeof err);
-    int settled = cli_settle(parsed, err, l.o.help, dmxin_usage);
+    int settled = cli_legacy_settle(parsed, err, l.o.help, dmxin_usage);
     if (settled != CLI_GO_ON)
         return settled;
 
@@ -83,9 +84,9 @@ int main(int argc, char **argv)
            l.o.universe, l.o.ola_port, l.o.start, l.o.start + 59, l.o.port, l.o.rate);
 
     const double period = 1.0 / l.o.rate;
-    double next = feed_now();
+    double next = loop_now();
     for (;;) {
-        double t = feed_now();
+        double t = loop_now();
         if (t >= next) {
             renderFrame(l.frame);
             next += period;
@@ -97,7 +98,7 @@ int main(int argc, char **argv)
         struct pollfd fd = {ola_link_fd(&l.link), POLLIN, 0};
         if (dmx_loop_wait(&fd, up ? 1 : 0, wake - t) < 0)
             break;
-        t = feed_now();
+        t = loop_now();
         if (up && fd.revents && ola_link_service(&l.link) != 0) {
             fprintf(stderr,
                     "dmxin: lost olad on port %u (connection closed); publishing the last "

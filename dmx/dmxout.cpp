@@ -11,12 +11,13 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "dmx/dmx.h"
 #include "dmx/dmx_loop.h"
 #include "dmx/dmx_options.h"
 #include "dmx/dmx_patch.h"
 #include "dmx/ola_link.h"
+#include "loop/loop.h"
 #include "wire/feed_sub.h"
 
 namespace {
@@ -116,7 +117,7 @@ int main(int argc, char **argv)
 {
     char err[512];
     int parsed = dmxout_parse_options(argc, argv, &s.o, err, sizeof err);
-    int settled = cli_settle(parsed, err, s.o.help, dmxout_usage);
+    int settled = cli_legacy_settle(parsed, err, s.o.help, dmxout_usage);
     if (settled != CLI_GO_ON)
         return settled;
 
@@ -143,14 +144,14 @@ int main(int argc, char **argv)
     feed_sub_request(&s.sub);
     describe(s);
 
-    s.grid_start = feed_now();
+    s.grid_start = loop_now();
     s.last_slot = -1;
     for (;;) {
-        double t = feed_now();
+        double t = loop_now();
         struct pollfd fds[2] = {{s.sub.sock, POLLIN, 0}, {ola_link_fd(&s.link), POLLIN, 0}};
         if (dmx_loop_wait(fds, fds[1].fd >= 0 ? 2 : 1, next_wake(s, t) - t) < 0)
             break;
-        t = feed_now();
+        t = loop_now();
         if (fds[1].fd >= 0 && fds[1].revents && ola_link_service(&s.link) != 0)
             lost_olad(s, t);
 
@@ -165,7 +166,7 @@ int main(int argc, char **argv)
         }
         feed_sub_turn(&s.sub);
 
-        t = feed_now();
+        t = loop_now();
         if (s.have_frame && !s.feed_silent && t - s.sub.frame_at >= FEED_SILENT_SECONDS) {
             printf("dmxout: no frame from the feed for %.0f s; repeating the last one every "
                    "second\n",

@@ -13,13 +13,14 @@
 #include <string.h>
 #include <time.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "hallweb/web_clients.h"
 #include "hallweb/web_driver.h"
 #include "hallweb/web_feeds.h"
 #include "hallweb/web_options.h"
 #include "hallweb/web_server.h"
 #include "hallweb/web_token.h"
+#include "loop/loop.h"
 #include "wire/feed_sub.h"
 
 namespace {
@@ -95,7 +96,7 @@ sigset_t catch_stop_signals()
 void run_loop(const sigset_t *waiting)
 {
     struct pollfd fds[WEB_MAX_FEEDS + 2];
-    double next_status = feed_now() + STATUS_SECONDS;
+    double next_status = loop_now() + STATUS_SECONDS;
     double wait = 0;
     while (!stop_requested) {
         int n = feeds_pollfds(fds);
@@ -104,7 +105,7 @@ void run_loop(const sigset_t *waiting)
             fds[n + 1] = {driver_wake_fd(), POLLIN, 0};
             n += 2;
         }
-        double now = feed_now();
+        double now = loop_now();
         if (next_status - now < wait)
             wait = next_status - now;
         if (wait < 0)
@@ -113,7 +114,7 @@ void run_loop(const sigset_t *waiting)
         if (ppoll(fds, (nfds_t)n, &ts, waiting) < 0)
             for (int i = 0; i < n; i++)
                 fds[i].revents = 0;   /* a signal: look at the flag first */
-        now = feed_now();
+        now = loop_now();
         wait = feeds_turn(fds, now);
         bool changed = driver_turn(now, &wait) != 0;
         bool new_second = now >= next_status;
@@ -130,7 +131,7 @@ int main(int argc, char **argv)
 {
     char err[300];
     int parsed = web_parse_options(argc, argv, &options, err, sizeof err);
-    int settled = cli_settle(parsed, err, options.help, web_usage);
+    int settled = cli_legacy_settle(parsed, err, options.help, web_usage);
     if (settled != CLI_GO_ON)
         return settled;
 

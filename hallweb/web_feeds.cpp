@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "hallweb/web_clients.h"
+#include "loop/loop.h"
 #include "wire/feed_sub.h"
 #include "wire/wire.h"
 
@@ -46,7 +47,7 @@ void publish(int i, watched *f, double now)
 
 int feeds_open(const web_options *o)
 {
-    double now = feed_now();
+    double now = loop_now();
     for (int i = 0; i < o->num_feeds; i++) {
         watched *f = &feeds[i];
         memset(f, 0, sizeof *f);
@@ -105,7 +106,7 @@ void feeds_status(double now, web_feed_status out[WEB_MAX_FEEDS])
         watched *f = &feeds[i];
         double span = now - f->counted_at;
         out[i].fps = span > 0 ? (double)(f->sub.frames - f->frames_counted) / span : 0;
-        out[i].live = f->sub.frame_at > 0 && now - f->sub.frame_at < CONTROL_LIVE_SECONDS;
+        out[i].live = feed_sub_live(&f->sub, now);
         f->frames_counted = f->sub.frames;
         f->counted_at = now;
     }

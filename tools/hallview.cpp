@@ -11,9 +11,10 @@
 #include <sys/select.h>
 #include <unistd.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "interface_2001.h"
 #include "tools/hallview_options.h"
+#include "loop/loop.h"
 #include "wire/feed_sub.h"
 
 namespace {
@@ -77,7 +78,7 @@ int main(int argc, char **argv)
     hallview_options o;
     char err[256];
     int parsed = hallview_parse_options(argc, argv, &o, err, sizeof err);
-    int settled = cli_settle(parsed, err, o.help, hallview_usage);
+    int settled = cli_legacy_settle(parsed, err, o.help, hallview_usage);
     if (settled != CLI_GO_ON)
         return settled;
     feed_sub feed;
@@ -95,7 +96,7 @@ int main(int argc, char **argv)
 
     int values[LIGHT_CHANNELS] = {0};
     long frames = 0;
-    double start = feed_now(), last_frame = start, last_draw = 0;
+    double start = loop_now(), last_frame = start, last_draw = 0;
     double rate_mark = start;
     long rate_frames = 0;
     double fps = 0;
@@ -128,7 +129,7 @@ int main(int argc, char **argv)
             break;
 
         feed_sub_turn(&feed);
-        double t = feed_now();
+        double t = loop_now();
         if (t - rate_mark >= 1.0) {
             fps = rate_frames / (t - rate_mark);
             rate_frames = 0;

@@ -39,9 +39,6 @@ extern "C" {
 #define CONTROL_FIELD_LEVEL "level"
 #define CONTROL_FIELD_LIVE "live"
 
-/* A feed is live while its newest frame is at most this old. */
-#define CONTROL_LIVE_SECONDS 1.0
-
 /* At most this many feeds are described (keys reach ten). */
 #define CONTROL_MAX_FEEDS 10
 

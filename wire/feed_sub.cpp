@@ -6,20 +6,13 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 #include <unistd.h>
 
+#include "loop/loop.h"
 #include "wire/feed_client.h"
 #include "wire/wire.h"
 
 extern "C" {
-
-double feed_now(void)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
-}
 
 void feed_sub_init(struct feed_sub *s)
 {
@@ -77,14 +70,14 @@ void feed_sub_request(struct feed_sub *s)
         return;
     feed_request_to(s->sock, &s->target);
     s->turns = 0;
-    s->requested_at = feed_now();
+    s->requested_at = loop_now();
 }
 
 int feed_sub_turn(struct feed_sub *s)
 {
     if (s->sock < 0)
         return 0;
-    if (++s->turns < WIRE_RENEW_TURNS && feed_now() - s->requested_at < WIRE_RENEW_SECONDS)
+    if (++s->turns < WIRE_RENEW_TURNS && loop_now() - s->requested_at < WIRE_RENEW_SECONDS)
         return 0;
     feed_sub_request(s);
     return 1;
@@ -95,7 +88,7 @@ int feed_sub_read(struct feed_sub *s, int values[60])
     int r = read_data_packet(s->sock, values);
     if (r == 1) {
         s->frames++;
-        s->frame_at = feed_now();
+        s->frame_at = loop_now();
     }
     return r;
 }
@@ -111,6 +104,11 @@ int feed_sub_read_newest(struct feed_sub *s, int values[60], int limit)
             got++;
     }
     return got;
+}
+
+int feed_sub_live(const struct feed_sub *s, double now)
+{
+    return s->frame_at > 0 && now - s->frame_at < FEED_LIVE_SECONDS;
 }
 
 void feed_sub_close(struct feed_sub *s)

@@ -20,13 +20,13 @@ struct feed_sub {
     char host[16];             /* ... as dotted-decimal text */
     unsigned short port;       /* ... and its port */
     unsigned turns;            /* loop turns since the last request */
-    double requested_at;       /* feed_now() of the last request */
-    double frame_at;           /* feed_now() of the newest frame, 0 before any */
+    double requested_at;       /* loop_now() of the last request */
+    double frame_at;           /* loop_now() of the newest frame, 0 before any */
     long frames;               /* frames read since it was opened */
 };
 
-/* Seconds on the monotonic clock, for the times kept in the record. */
-double feed_now(void);
+/* A feed is live while its newest frame is at most this old. */
+#define FEED_LIVE_SECONDS 1.0
 
 /* A closed record aimed at the default producer (127.0.0.1:7878). */
 void feed_sub_init(struct feed_sub *s);
@@ -62,6 +62,10 @@ int feed_sub_read(struct feed_sub *s, int values[60]);
  * when none came; short datagrams and errors are reported and passed
  * over). */
 int feed_sub_read_newest(struct feed_sub *s, int values[60], int limit);
+
+/* 1 while frames arrive: the newest came less than FEED_LIVE_SECONDS
+ * before now (loop_now seconds); 0 before the first. */
+int feed_sub_live(const struct feed_sub *s, double now);
 
 /* Close the socket; the target stays. */
 void feed_sub_close(struct feed_sub *s);
