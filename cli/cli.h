@@ -1,9 +1,12 @@
-/* cli.h -- command-line helpers shared by every program: strict number
- * and address parsing with a range, so that "--rate 3x" or "--port 70000"
- * is refused with a clear message instead of being half-read, and one
- * option parser (glibc's getopt_long underneath) that each program feeds
- * with a table of its options. Programs keep their own checks of meaning
- * and their own wording of refusals. */
+/* cli.h -- command lines, declared once. A program describes each option
+ * in one row of a table (name, value, help line, default, type and range,
+ * where the value goes); from the rows this module parses the command
+ * line (glibc's getopt_long underneath), applies the defaults, refuses a
+ * bad value with a one-line reason that names the option and what it
+ * wants, and writes the --help text. --help and --version come with every
+ * table. A program keeps only its own rules across options. C++: a row
+ * names only the fields it needs (designated initialisers), the others
+ * start empty. */
 #ifndef CLI_CLI_H
 #define CLI_CLI_H
 
@@ -29,66 +32,100 @@ int cli_is_ipv4(const char *text);
 int cli_parse_host_port(const char *text, unsigned short default_port, char host[16],
                         unsigned short *port);
 
-/* How an option takes its value. */
-enum cli_value {
-    CLI_NO_VALUE,    /* --name */
-    CLI_VALUE,       /* --name VALUE or --name=VALUE */
-    CLI_MAYBE_VALUE, /* --name, --name=VALUE, or --name VALUE when VALUE
-                        does not start with '-' */
+/* What an option's value is, and so how it is checked and stored. */
+enum cli_kind {
+    CLI_FLAG,      /* no value: the int field becomes 1 */
+    CLI_INT,       /* a whole number in min..max: an int, long or (unsigned)
+                      short field */
+    CLI_DOUBLE,    /* a finite decimal number in min..max: a double field */
+    CLI_WORD,      /* one of `words`: its index into an int field */
+    CLI_HOST,      /* a dotted-decimal IPv4 address: a char[16] field */
+    CLI_HOST_PORT, /* HOST[:PORT], port 1..65535 (`min` when left out): the
+                      host into a char[16] field, the port into the
+                      unsigned short at `port_at` */
+    CLI_PATH,      /* a file or device path, 1..PATH_MAX-1 bytes: a
+                      const char * field pointing into argv */
+    CLI_TEXT,      /* any text: to the setter, which judges it */
 };
 
-/* One option a program takes. A table ends with a null name. */
-struct cli_option {
-    const char *name;    /* long name without the dashes */
-    char letter;         /* one-letter alias ("-h"), or 0 */
-    enum cli_value value;
-    int key;             /* handed to the program's take function */
-    const char *missing; /* refusal when the value is missing (printf format,
-                            %s the option as typed); NULL: the program's own */
+/* Row flags. */
+#define CLI_REPEAT 0x1    /* may be given again and again: each value goes to
+                             the setter (otherwise the last one given wins) */
+#define CLI_OPTIONAL 0x2  /* the value may be left out: --name, --name=VALUE,
+                             or --name VALUE when VALUE does not start with '-';
+                             without one the setter gets NULL */
+#define CLI_SHOWN 0x4     /* `dflt` only describes the default in --help; the
+                             program sets it itself */
+
+/* A setter takes a value that passed its kind's checks (or any text, for
+ * CLI_TEXT). 0 to go on; -1 to refuse, after writing into err what was
+ * wanted ("expected NAME[:OPTIONS], got 'x'"): the parser puts the
+ * program's name and the option in front. */
+typedef int (*cli_set_fn)(void *record, const char *value, char *err, size_t errlen);
+
+/* One option. A table ends with an empty row ({}). */
+struct cli_opt {
+    const char *name;                  /* long name, without the dashes */
+    char letter = 0;                   /* one-letter alias, or 0 */
+    enum cli_kind kind = CLI_FLAG;
+    const char *arg = nullptr;         /* the value's name in --help ("N") */
+    const char *help = nullptr;        /* what it does; --help wraps it */
+    const char *dflt = nullptr;        /* the default as it would be typed,
+                                          applied before the command line and
+                                          shown in --help; NULL: none */
+    double min = 0, max = 0;           /* range of CLI_INT and CLI_DOUBLE */
+    const char *const *words = nullptr; /* CLI_WORD's choices, NULL-ended */
+    size_t at = 0, size = 0;           /* the field in the program's record */
+    size_t port_at = 0;                /* CLI_HOST_PORT: the port's field */
+    cli_set_fn set = nullptr;          /* instead of a field (or after it) */
+    unsigned flags = 0;                /* CLI_REPEAT, CLI_OPTIONAL, CLI_SHOWN */
 };
 
-/* Key handed to the take function for an argument that is not an option
- * (an operand), in command-line order; everything after "--" is one. */
-#define CLI_OPERAND (-1)
+/* The field `member` of record type T, for a row: .at and .size. */
+#define CLI_INTO(T, member) .at = offsetof(T, member), .size = sizeof(((T *)0)->member)
 
-/* What the program does with one option or operand: 0 to go on, 1 to stop
- * parsing with success (--help), -1 to refuse after writing a one-line
- * reason into err. value is NULL for an option given without one. */
-typedef int (*cli_take_fn)(void *record, int key, const char *value, char *err,
-                           size_t errlen);
-
-/* How a program words the refusals that the parser itself makes. */
-struct cli_wording {
-    const char *unknown;     /* printf format, %s the argument as typed */
-    const char *needs_value; /* printf format, %s the option as typed */
+/* A program's command line. */
+struct cli_program {
+    const char *name;                 /* the program, in messages and the synopsis */
+    const char *synopsis = nullptr;   /* after the name on the usage line;
+                                         NULL: "[options]" */
+    const char *about = nullptr;      /* what the program does, before the options */
+    const struct cli_opt *opts = nullptr;
+    const char *footer = nullptr;     /* after the options (examples, keys, exit
+                                         status), or NULL */
+    cli_set_fn operand = nullptr;     /* each operand in order (everything after
+                                         "--" is one); NULL: the program takes none */
 };
 
-/* Walk argv by the table, calling take for each option and operand in
- * order. Long options must be spelled out (no abbreviations). Every
- * program answers --version without a row of its own: it stops the walk
- * with success, and cli_version tells. 0 when the whole command line was
- * taken (or take or --version stopped it); -1 with a one-line reason in
- * err otherwise. */
-int cli_parse(int argc, char **argv, const struct cli_option *table,
-              const struct cli_wording *wording, cli_take_fn take, void *record,
-              char *err, size_t errlen);
+/* What cli_parse found. */
+#define CLI_RUN 0       /* the whole command line was taken */
+#define CLI_HELP 1      /* --help (or -h) was given: nothing after it was read */
+#define CLI_VERSION 2   /* --version was given */
+#define CLI_REFUSED (-1) /* err holds a one-line reason, starting "NAME: " */
 
-/* 1 when --version ended the last cli_parse, after printing the version
- * line ("PROGRAM (hallway-lights) VERSION") to standard output; 0
- * otherwise. For a program that settles its command line itself. */
-int cli_version(void);
+/* Apply every row's default to `record`, then walk argv by the rows,
+ * storing each value. Long names must be spelled out (no abbreviations).
+ * CLI_RUN, CLI_HELP, CLI_VERSION or CLI_REFUSED. Fields the rows do not
+ * name are left as they were: set them before the call. */
+int cli_parse(const struct cli_program *prog, int argc, char **argv, void *record, char *err,
+              size_t errlen);
+
+/* Write the --help text into buf (NUL-terminated, cut short when it does
+ * not fit). Its whole length, as snprintf counts. */
+int cli_usage(const struct cli_program *prog, char *buf, size_t size);
+
+/* Write a refusal "NAME: " + the printf text into err, quoting safely:
+ * for a program's own rules across options. Returns CLI_REFUSED. */
+int cli_refuse(const struct cli_program *prog, char *err, size_t errlen, const char *format,
+               ...) __attribute__((format(printf, 4, 5)));
 
 /* The opening every program's main shares, after its parse: standard
  * output becomes line-buffered (a pipe or the journal sees each line as
- * it happens); a refusal goes to standard error (exit status 2), --help
- * prints usage and --version the version line to standard output (status
+ * it happens); a refusal goes to standard error (status 2), --help prints
+ * the usage and --version the version line to standard output (status
  * 0). CLI_GO_ON when the program is to run. */
 #define CLI_GO_ON (-1)
-int cli_settle(int parsed, const char *err, int help, const char *usage);
-
-/* Line-buffered standard output, for a program that settles its command
- * line itself. */
-void cli_line_buffered(void);
+int cli_settle(const struct cli_program *prog, int parsed, const char *err);
 
 #ifdef __cplusplus
 }

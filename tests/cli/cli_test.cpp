@@ -1,6 +1,6 @@
-/* cli_test.cpp -- the option parser every program uses, through a small
- * table like the programs' own: both value forms, operands in order, the
- * program's wording of refusals, spelled-out names, optional values. */
+/* cli_test.cpp -- declared options: one table with a row of every kind,
+ * parsed as a program would. Defaults, both value forms, operands, the
+ * refusal each kind words, and the --help text made from the rows. */
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,131 +10,180 @@
 
 namespace {
 
-enum { HELP, WINDOW, PORT, FEED, CAPTURE };
-
-const cli_option table[] = {
-    {"help", 'h', CLI_NO_VALUE, HELP, nullptr},
-    {"window", 0, CLI_NO_VALUE, WINDOW, nullptr},
-    {"port", 0, CLI_VALUE, PORT, nullptr},
-    {"feed", 0, CLI_VALUE, FEED, "demo: %s needs HOST[:PORT]"},
-    {"capture", 0, CLI_MAYBE_VALUE, CAPTURE, nullptr},
-    {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
-};
-const cli_wording wording = {"demo: unknown argument \"%s\"", "demo: %s needs a value"};
-
-/* What the take function saw, as "key=value" entries. */
-struct seen {
-    std::vector<std::string> calls;
+struct record {
+    int window;
+    int port;
+    long frames;
+    unsigned short local;
+    double rate;
+    int baud;
+    char host[16];
+    char feed_host[16];
+    unsigned short feed_port;
+    const char *device;
+    std::vector<std::string> *seen; /* what the setters and operands got */
 };
 
-int take(void *record, int key, const char *value, char *err, size_t errlen)
+int remember(void *r, const char *value, char *err, size_t errlen)
 {
-    auto *s = (seen *)record;
-    s->calls.push_back(std::to_string(key) + "=" + (value ? value : "(none)"));
-    if (key == HELP)
-        return 1;
-    if (key == PORT) {
-        long p;
-        if (cli_parse_long(value, 1, 65535, &p) != 0) {
-            snprintf(err, errlen, "demo: --port takes 1..65535, not \"%s\"", value);
-            return -1;
-        }
+    auto *rec = (record *)r;
+    if (value && std::string(value) == "bad") {
+        snprintf(err, errlen, "expected anything but 'bad'");
+        return -1;
     }
+    rec->seen->push_back(value ? value : "(none)");
     return 0;
 }
 
-struct outcome {
-    int result;
-    std::string err;
-    std::vector<std::string> calls;
+const char *const BAUDS[] = {"38400", "57600", nullptr};
+
+const cli_opt rows[] = {
+    {.name = "window", .kind = CLI_FLAG, .help = "a window", CLI_INTO(record, window)},
+    {.name = "port", .kind = CLI_INT, .help = "UDP port", .dflt = "7878", .min = 1, .max = 65535,
+     CLI_INTO(record, port)},
+    {.name = "frames", .kind = CLI_INT, .help = "stop after N frames", .dflt = "run for ever",
+     .min = 1, .max = 2e9, CLI_INTO(record, frames), .flags = CLI_SHOWN},
+    {.name = "local", .kind = CLI_INT, .min = 1, .max = 65535, CLI_INTO(record, local)},
+    {.name = "rate", .kind = CLI_DOUBLE, .arg = "HZ", .help = "callbacks a second", .min = 0.1,
+     .max = 20000, CLI_INTO(record, rate)},
+    {.name = "baud", .kind = CLI_WORD, .dflt = "38400", .words = BAUDS, CLI_INTO(record, baud)},
+    {.name = "host", .kind = CLI_HOST, CLI_INTO(record, host)},
+    {.name = "feed", .kind = CLI_HOST_PORT, .dflt = "127.0.0.1", .min = 7878,
+     CLI_INTO(record, feed_host), .port_at = offsetof(record, feed_port)},
+    {.name = "device", .kind = CLI_PATH, .help = "serial device; a long help text that goes on "
+     "and on until it has to be wrapped onto a second line", .dflt = "/dev/ttyS0",
+     CLI_INTO(record, device)},
+    {.name = "tag", .kind = CLI_TEXT, .set = remember, .flags = CLI_REPEAT},
+    {.name = "capture", .kind = CLI_TEXT, .arg = "SOURCE", .set = remember,
+     .flags = CLI_OPTIONAL},
+    {},
 };
 
-outcome parse(std::vector<std::string> args)
+const cli_program demo = {"demo", "[options] [FILE]", "Does nothing.\n", rows, "Footer.\n",
+                          remember};
+
+struct outcome {
+    int result;
+    record r;
+    std::string err;
+    std::vector<std::string> seen;
+};
+
+outcome parse(std::vector<std::string> given)
 {
-    args.insert(args.begin(), "demo");
+    static std::vector<std::string> args; /* paths point into argv */
+    args = given;
+    args.insert(args.begin(), "/usr/bin/demo");
     std::vector<char *> argv;
     for (auto &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    seen s;
-    char err[200] = "";
-    int r = cli_parse((int)args.size(), argv.data(), table, &wording, take, &s, err, sizeof err);
-    return {r, err, s.calls};
+    outcome o{};
+    o.r.seen = &o.seen;
+    char err[300] = "";
+    o.result = cli_parse(&demo, (int)args.size(), argv.data(), &o.r, err, sizeof err);
+    o.err = err;
+    return o;
 }
 
-using calls = std::vector<std::string>;
+using strings = std::vector<std::string>;
 
-TEST(CliParse, OptionsAndOperandsArriveInOrderInBothValueForms)
+TEST(Cli, DefaultsThenEachKindStoresItsValueInEitherForm)
 {
-    auto o = parse({"walk", "--port", "80", "--window", "--port=81", "x", "--", "--window", "-"});
-    EXPECT_EQ(o.result, 0) << o.err;
-    EXPECT_EQ(o.calls, (calls{"-1=walk", "2=80", "1=(none)", "2=81", "-1=x", "-1=--window", "-1=-"}));
+    auto o = parse({});
+    ASSERT_EQ(o.result, CLI_RUN) << o.err;
+    EXPECT_EQ(o.r.port, 7878);
+    EXPECT_EQ(o.r.frames, 0) << "a shown default is the program's to set";
+    EXPECT_EQ(o.r.baud, 0);
+    EXPECT_STREQ(o.r.feed_host, "127.0.0.1");
+    EXPECT_EQ(o.r.feed_port, 7878);
+    EXPECT_STREQ(o.r.device, "/dev/ttyS0");
 
-    /* A value may start with a dash; the parser does not judge values. */
-    o = parse({"--feed", "-1"});
-    EXPECT_EQ(o.calls, (calls{"3=-1"}));
+    o = parse({"song.wav", "--window", "--port=80", "--port", "81", "--frames", "2000000000",
+               "--local", "65535", "--rate", "2.5", "--baud", "57600", "--host", "10.0.0.2",
+               "--feed", "10.0.0.3:7880", "--device=/dev/ttyUSB0", "--tag", "a", "--tag=-b",
+               "--capture", "--capture", "mic", "--", "--window"});
+    ASSERT_EQ(o.result, CLI_RUN) << o.err;
+    EXPECT_EQ(o.r.window, 1);
+    EXPECT_EQ(o.r.port, 81) << "the last one given wins";
+    EXPECT_EQ(o.r.frames, 2000000000L);
+    EXPECT_EQ(o.r.local, 65535);
+    EXPECT_EQ(o.r.rate, 2.5);
+    EXPECT_EQ(o.r.baud, 1);
+    EXPECT_STREQ(o.r.host, "10.0.0.2");
+    EXPECT_STREQ(o.r.feed_host, "10.0.0.3");
+    EXPECT_EQ(o.r.feed_port, 7880);
+    EXPECT_STREQ(o.r.device, "/dev/ttyUSB0");
+    EXPECT_EQ(o.seen, (strings{"song.wav", "a", "-b", "(none)", "mic", "--window"}));
 
-    /* --help stops the walk with success, whatever follows. */
-    o = parse({"-h", "--bogus"});
-    EXPECT_EQ(o.result, 0);
-    EXPECT_EQ(o.calls, (calls{"0=(none)"}));
+    EXPECT_EQ(parse({"-h", "--bogus"}).result, CLI_HELP) << "nothing after --help is read";
+    EXPECT_EQ(parse({"--version"}).result, CLI_VERSION);
 }
 
-TEST(CliParse, RefusalsUseTheProgramsWordingAndNameWhatWasTyped)
+TEST(Cli, EveryRefusalIsOneLineNamingTheOptionAndWhatItWants)
 {
-    auto o = parse({"--bogus=3"});
-    EXPECT_EQ(o.result, -1);
-    EXPECT_EQ(o.err, "demo: unknown argument \"--bogus=3\"");
-    EXPECT_EQ(parse({"--win"}).err, "demo: unknown argument \"--win\"") << "no abbreviations";
-    EXPECT_EQ(parse({"--window=1"}).err, "demo: unknown argument \"--window=1\"");
-    EXPECT_EQ(parse({"-x"}).err, "demo: unknown argument \"-x\"");
-    EXPECT_EQ(parse({"--port"}).err, "demo: --port needs a value");
-    EXPECT_EQ(parse({"--feed"}).err, "demo: --feed needs HOST[:PORT]") << "the option's own wording";
-    o = parse({"--window", "--port", "0", "--window"});
-    EXPECT_EQ(o.err, "demo: --port takes 1..65535, not \"0\"") << "the program's own refusal";
-    EXPECT_EQ(o.calls.size(), 2u) << "nothing after a refusal is taken";
+    const struct {
+        strings args;
+        std::string err;
+    } cases[] = {
+        {{"--port", "70000"}, "demo: --port: expected a whole number from 1 to 65535, got '70000'"},
+        {{"--port", "3x"}, "demo: --port: expected a whole number from 1 to 65535, got '3x'"},
+        {{"--rate", "nan"}, "demo: --rate: expected a number from 0.1 to 20000, got 'nan'"},
+        {{"--baud", "9600"}, "demo: --baud: expected one of 38400|57600, got '9600'"},
+        {{"--host", "localhost"},
+         "demo: --host: expected a dotted-decimal IPv4 address such as 127.0.0.1, got 'localhost'"},
+        {{"--feed", "1.2.3.4:0"}, "demo: --feed: expected HOST[:PORT], a dotted-decimal IPv4 "
+                                  "address and a port from 1 to 65535, got '1.2.3.4:0'"},
+        {{"--device", ""}, "demo: --device: expected a path of 1 to 4095 bytes, got ''"},
+        {{"--tag", "bad"}, "demo: --tag: expected anything but 'bad'"},
+        {{"--port"}, "demo: --port needs a value (N)"},
+        {{"--win"}, "demo: unknown option '--win' (try --help)"},
+        {{"--window=1"}, "demo: unknown option '--window=1' (try --help)"},
+        {{"-x"}, "demo: unknown option '-x' (try --help)"},
+        {{"--port", "1\n2"}, "demo: --port: expected a whole number from 1 to 65535, got '1?2'"},
+        {{"--host", std::string(100, 'a')},
+         "demo: --host: expected a dotted-decimal IPv4 address such as 127.0.0.1, got '" +
+             std::string(60, 'a') + "...'"},
+    };
+    for (const auto &c : cases) {
+        auto o = parse(c.args);
+        EXPECT_EQ(o.result, CLI_REFUSED) << c.args[0];
+        EXPECT_EQ(o.err, c.err) << c.args[0];
+    }
+    static const cli_program no_operands = {"plain", nullptr, nullptr, rows, nullptr, nullptr};
+    char arg0[] = "plain", arg1[] = "extra", *argv[] = {arg0, arg1, nullptr};
+    record r{};
+    char err[200];
+    EXPECT_EQ(cli_parse(&no_operands, 2, argv, &r, err, sizeof err), CLI_REFUSED);
+    EXPECT_STREQ(err, "plain: unexpected argument 'extra' (try --help)");
 }
 
-TEST(CliParse, MaybeValueTakesTheNextArgumentUnlessItIsAnOption)
+TEST(Cli, HelpIsMadeFromTheRows)
 {
-    EXPECT_EQ(parse({"--capture"}).calls, (calls{"4=(none)"}));
-    EXPECT_EQ(parse({"--capture", "mic"}).calls, (calls{"4=mic"}));
-    EXPECT_EQ(parse({"--capture=mic"}).calls, (calls{"4=mic"}));
-    EXPECT_EQ(parse({"--capture", "--window"}).calls, (calls{"4=(none)", "1=(none)"}));
-    EXPECT_EQ(parse({"--capture="}).calls, (calls{"4="}));
-}
-
-TEST(CliParse, ParsesAgainAfterAnEarlierRun)
-{
-    parse({"--window", "a"});
-    auto o = parse({"--port", "9"});
-    EXPECT_EQ(o.calls, (calls{"2=9"}));
-}
-
-TEST(CliValues, NumbersAndAddressesAreTakenWholeOrNotAtAll)
-{
-    long l = 7;
-    EXPECT_EQ(cli_parse_long("3x", 0, 10, &l), -1);
-    EXPECT_EQ(cli_parse_long("11", 0, 10, &l), -1);
-    EXPECT_EQ(l, 7);
-    double d = 1;
-    EXPECT_EQ(cli_parse_double("2.5", 0, 3, &d), 0);
-    EXPECT_EQ(d, 2.5);
-    EXPECT_EQ(cli_parse_double("nan", -1e9, 1e9, &d), -1);
-    EXPECT_EQ(cli_parse_double("1e400", -1e9, 1e9, &d), -1);
-
-    char host[16] = "unchanged";
-    unsigned short port = 1;
-    EXPECT_EQ(cli_parse_host_port("10.0.0.2", 7878, host, &port), 0);
-    EXPECT_STREQ(host, "10.0.0.2");
-    EXPECT_EQ(port, 7878);
-    EXPECT_EQ(cli_parse_host_port("127.0.0.1:7880", 7878, host, &port), 0);
-    EXPECT_EQ(port, 7880);
-    for (const char *bad : {"", ":80", "localhost:80", "1.2.3.4:0", "1.2.3.4:65536",
-                            "1.2.3.4:", "1.2.3.4:8x", "255.255.255.255255:1"})
-        EXPECT_EQ(cli_parse_host_port(bad, 7878, host, &port), -1) << bad;
-    EXPECT_STREQ(host, "127.0.0.1");
-    EXPECT_EQ(port, 7880);
+    parse({});
+    char text[4096];
+    ASSERT_LT(cli_usage(&demo, text, sizeof text), (int)sizeof text);
+    const char *expected =
+        "usage: demo [options] [FILE]\n"
+        "Does nothing.\n"
+        "options:\n"
+        "  --window            a window\n"
+        "  --port N            UDP port (1..65535, default 7878)\n"
+        "  --frames N          stop after N frames (1..2000000000, default run for ever)\n"
+        "  --local N           (1..65535)\n"
+        "  --rate HZ           callbacks a second (0.1..20000)\n"
+        "  --baud 38400|57600  (default 38400)\n"
+        "  --host ADDR\n"
+        "  --feed HOST[:PORT]  (default 127.0.0.1)\n"
+        "  --device PATH       serial device; a long help text that goes on and on until\n"
+        "                      it has to be wrapped onto a second line (default\n"
+        "                      /dev/ttyS0)\n"
+        "  --tag TEXT\n"
+        "  --capture [SOURCE]\n"
+        "  -h, --help          this text\n"
+        "  --version           the program's name and version\n"
+        "Footer.\n";
+    EXPECT_EQ(std::string(text), expected);
 }
 
 } // namespace
