@@ -1,6 +1,6 @@
-/* control.cpp -- the box driver's control socket (control.h). State:
+/* drvctl.cpp -- the box driver's control socket (drvctl.h). State:
  * the socket. Called from the console's select loop only. */
-#include "boxdriver/control.h"
+#include "boxdriver/drvctl.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -19,7 +19,7 @@ int sock = -1;
 
 } // namespace
 
-int control_open(int port)
+int drvctl_open(int port)
 {
     int s = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (s < 0) {
@@ -40,13 +40,13 @@ int control_open(int port)
     return s;
 }
 
-int control_fd(void)
+int drvctl_fd(void)
 {
     return sock;
 }
 
-int control_take(const void *datagram, size_t len, const sockaddr_in *from,
-                 const control_hooks *hooks, char *answer, size_t size, int *answer_len)
+int drvctl_take(const void *datagram, size_t len, const sockaddr_in *from,
+                 const drvctl_hooks *hooks, char *answer, size_t size, int *answer_len)
 {
     *answer_len = 0;
     /* Only this machine's own loopback address may steer or ask. */
@@ -62,7 +62,7 @@ int control_take(const void *datagram, size_t len, const sockaddr_in *from,
     return 0;
 }
 
-int control_turn(const control_hooks *hooks)
+int drvctl_turn(const drvctl_hooks *hooks)
 {
     for (int i = 0; i < MAX_DATAGRAMS_PER_TURN; i++) {
         unsigned char datagram[64];
@@ -78,7 +78,7 @@ int control_turn(const control_hooks *hooks)
         char answer[CONTROL_ANSWER_MAX];
         int answer_len;
         /* MSG_TRUNC gives the whole length: a long datagram is no key. */
-        if (control_take(datagram, (size_t)n, &from, hooks, answer, sizeof answer, &answer_len) < 0)
+        if (drvctl_take(datagram, (size_t)n, &from, hooks, answer, sizeof answer, &answer_len) < 0)
             return -1;
         if (answer_len > 0 &&
             sendto(sock, answer, (size_t)answer_len, 0, (sockaddr *)&from, from_len) < 0 &&

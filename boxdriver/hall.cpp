@@ -26,6 +26,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "loop/loop.h"
 #include "boxline/line.h"
 
 #if BOX_BAUD == 57600
@@ -54,13 +55,6 @@ bool frame_waiting = false;                 /* waiting_frame is to go out */
 int waiting_frame[LIGHT_CHANNELS];          /* the newest frame, as handed in */
 long long frames_written = 0;
 long long frames_replaced = 0;              /* waited, and a newer came */
-
-long long now_ns()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
 
 /* Whether the line has sent everything handed to it. On a serial port
  * the kernel knows what is still queued, the adapter's buffer included;
@@ -182,7 +176,7 @@ int renderFrame(int values[60])
         return 0;
     if (frame_waiting)
         frames_replaced++;
-    long long now = now_ns();
+    long long now = loop_now_ns();
     if (!pacing || line_free(now)) {
         frame_waiting = false;
         write_frame(values, now);
@@ -274,7 +268,7 @@ int hall_line_timeout(struct timeval *timeout)
 {
     if (!frame_waiting || box_fd < 0)
         return 0;
-    long long wait = line_free_ns - now_ns();
+    long long wait = line_free_ns - loop_now_ns();
     if (wait < 0)
         wait = 0;
     long long usec = (wait + 999) / 1000; /* never wake before the line frees */
@@ -290,7 +284,7 @@ int hall_line_service(void)
 {
     if (!frame_waiting || box_fd < 0)
         return 0;
-    long long now = now_ns();
+    long long now = loop_now_ns();
     if (line_free(now)) {
         frame_waiting = false;
         write_frame(waiting_frame, now);

@@ -4,7 +4,7 @@
  * frame of the chosen feed is scaled by the level and handed to the serial
  * box back-end (hall.cpp). One loop around select on the feed socket, the
  * keyboard and, with --control, the control socket, whose keys act exactly
- * as typed ones (control.cpp). With neither a keyboard nor a screen (a
+ * as typed ones (drvctl.cpp). With neither a keyboard nor a screen (a
  * service logging to the journal) there is no menu to redraw: each event
  * is one line. State: the feed table, the subscription, the level and the
  * last frame, all in file-level variables below. */
@@ -12,20 +12,19 @@
 #include <errno.h>
 #include <limits.h>
 #include <math.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/select.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "boxdriver/box_options.h"
-#include "boxdriver/control.h"
+#include "boxdriver/drvctl.h"
 #include "boxdriver/hall.h"
-#include "cli/cli.h"
+#include "loop/loop.h"
 #include "wire/feed_sub.h"
+#include "wire/control.h"
 #include "wire/feeds.h"
 #include "wire/wire.h"
 
@@ -53,19 +52,20 @@ const wire_host_role MAIN_MUSIC_HOST = WIRE_HOST_A;
 /* Feed sockets take the ports up to LAST_PORT, then start again here. */
 const int WRAP_PORT = 7879;
 const int LAST_PORT = 10000;
-const long SELECT_TIMEOUT_US = 500000;
-const long long SECOND_NS = 1000000000LL;
+const double TURN_SECONDS = 0.5;      /* a turn waits this long for input */
 const int MAX_WAITING_READS = 64;     /* datagrams taken per turn at most */
 
 feed_record feed_list[WIRE_BUILTIN_FEEDS + 1]; /* the feeds and a terminator */
 int num_feeds = WIRE_BUILTIN_FEEDS;
 int selected_feed = 0;
 int next_port = 7881;                 /* local port of the next feed socket */
-int scale = 256;                      /* master level, 0..256 in steps of 16 */
+int scale = CONTROL_LEVEL_MAX;        /* master level, 0..256 in steps of 16 */
 feed_sub feed;                        /* the selected feed's subscription */
 int light_data[LIGHT_CHANNELS];       /* the frame last read */
+int previous_ready = 0;               /* the liveness last shown */
+double turn_ends = 0;                 /* when the present turn's wait ends */
 
-long long line_report_ns = 0;         /* when the line's figures were last taken */
+double line_report_at = 0;            /* when the line's figures were last taken */
 long long line_written = 0, line_replaced = 0;  /* ... and their counts then */
 long line_shown = -1, replaced_shown = -1;       /* the figures last printed */
 
@@ -112,14 +112,6 @@ void restore_console()
         tcsetattr(0, TCSANOW, &saved_console);
 }
 
-/* Put line editing back, then die of the signal as usual. */
-void restore_on_signal(int sig)
-{
-    restore_console();
-    signal(sig, SIG_DFL);
-    raise(sig);
-}
-
 /* Take every waiting frame and show the newest: when frames come faster
  * than the line carries them, the lamps stay current instead of lagging
  * behind a queue. Short datagrams and errors are reported and passed. */
@@ -131,33 +123,26 @@ void read_feed()
     }
 }
 
-long long monotonic_ns()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * SECOND_NS + ts.tv_nsec;
-}
-
 /* Once a second: the frames the line carried and the frames replaced
  * while waiting for it, in a line under the menu whenever they change
  * (the line's rate by more than a frame a second, or replacing begins
  * or ends), so the operator sees when the feed outruns the line. */
-void report_line(long long now)
+void report_line(double now)
 {
-    if (now - line_report_ns < SECOND_NS)
+    if (now - line_report_at < 1.0)
         return;
     long long written, replaced;
     hall_line_counts(&written, &replaced);
-    double seconds = (double)(now - line_report_ns) / SECOND_NS;
+    double seconds = now - line_report_at;
     long rate = lround((double)(written - line_written) / seconds);
     long lost = lround((double)(replaced - line_replaced) / seconds);
-    if (line_report_ns > 0 &&
+    if (line_report_at > 0 &&
         (labs(rate - line_shown) > 1 || (lost > 0) != (replaced_shown > 0))) {
         printf("Line: %ld frames/s, %ld frames/s replaced\n", rate, lost);
         line_shown = rate;
         replaced_shown = lost;
     }
-    line_report_ns = now;
+    line_report_at = now;
     line_written = written;
     line_replaced = replaced;
 }
@@ -168,13 +153,13 @@ int handle_key(unsigned char key)
     switch (key) {
     case 'u':
     case 'U':
-        scale += 16;
-        if (scale > 256)
-            scale = 256;
+        scale += CONTROL_LEVEL_STEP;
+        if (scale > CONTROL_LEVEL_MAX)
+            scale = CONTROL_LEVEL_MAX;
         break;
     case 'd':
     case 'D':
-        scale -= 16;
+        scale -= CONTROL_LEVEL_STEP;
         if (scale < 0)
             scale = 0;
         break;
@@ -207,12 +192,12 @@ void describe_state(control_state *out)
     static control_feed feeds[WIRE_BUILTIN_FEEDS];
     for (int i = 0; i < num_feeds; i++)
         feeds[i] = {feed_list[i].name, feed_list[i].host, feed_list[i].port};
-    bool live = feed.frame_at > 0 && feed_now() - feed.frame_at < CONTROL_LIVE_SECONDS;
+    bool live = feed_sub_live(&feed, loop_now());
     *out = {feeds, num_feeds, selected_feed, scale, live};
 }
 
 /* A key over the control socket is the console's own key. */
-const control_hooks control_hooks_table = {handle_key, describe_state};
+const drvctl_hooks drvctl_hooks_table = {handle_key, describe_state};
 
 /* One key from standard input, if there is one. At end of input (or when
  * the terminal is gone) the keyboard is left alone from then on and the
@@ -268,9 +253,6 @@ static int set_raw_mode()
     if (!console_changed) {
         console_changed = true;
         atexit(restore_console);
-        const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-        for (int sig : signals)
-            signal(sig, restore_on_signal);
     }
     setvbuf(stdin, NULL, _IONBF, 0);
     return 0;
@@ -279,35 +261,41 @@ static int set_raw_mode()
 /* Scale light_data in place by the master level (256 keeps it). 0. */
 static int scale_frame()
 {
-    double factor = scale * 0.00390625;
+    double factor = scale * (1.0 / CONTROL_LEVEL_MAX);
     for (int i = 0; i < LIGHT_CHANNELS; i++)
         light_data[i] = (int)(light_data[i] * factor);
     return 0;
 }
 
-int main(int argc, char **argv)
+/* The about text of --help: the line speed and which feeds each host
+ * option names differ between the builds. */
+static const char *describe_build()
 {
-    box_options options;
-    char err[256];
-    int parsed = box_parse_options(argc, argv, &options, err, sizeof err);
-    char usage[2048 + PATH_MAX]; /* the text with the program's path filled in */
-    usage[0] = '\0';
-    if (parsed == 0 && options.help)
-        snprintf(usage, sizeof usage, box_usage, argv[0], BOX_BAUD,
-                 MAIN_MUSIC_HOST == WIRE_HOST_A ? "\"Main Music\" and \"Local comp\""
-                                                : "\"Local comp\"",
-                 MAIN_MUSIC_HOST == WIRE_HOST_B
-                     ? "\"Main Music\", \"Test pattern\" and \"Pong! Pong!\""
-                     : "\"Test pattern\" and \"Pong! Pong!\"");
-    int settled = cli_settle(parsed, err, options.help, usage);
-    if (settled != CLI_GO_ON)
-        return settled;
-    hall_set_device(options.device);
-    fill_feed_list(options.host);
-    next_port = options.first_port;
-    selected_feed = options.feed;
-    scale = options.level;
+    static char about[512];
+    snprintf(about, sizeof about,
+             "Shows a chosen light feed on the dimmer boxes of the serial line (%d baud).\n"
+             "Keys: 0-6 pick a feed, u/d master level up/down, q quit.\n"
+             "Host A serves %s; host B serves %s.\n",
+             BOX_BAUD,
+             MAIN_MUSIC_HOST == WIRE_HOST_A ? "\"Main Music\" and \"Local comp\""
+                                            : "\"Local comp\"",
+             MAIN_MUSIC_HOST == WIRE_HOST_B ? "\"Main Music\", \"Test pattern\" and \"Pong! Pong!\""
+                                            : "\"Test pattern\" and \"Pong! Pong!\"");
+    return about;
+}
+
+/* Everything before the first turn: the back-end, the first subscription,
+ * the control socket and the console. 0, or the exit status on failure. */
+static int start_console(const box_options *options)
+{
+    hall_set_device(options->device);
+    const char *hosts[3] = {options->host[0], options->host[1], options->host[2]};
+    fill_feed_list(hosts);
+    next_port = options->first_port;
+    selected_feed = options->feed;
+    scale = options->level;
     attended = isatty(0) || isatty(1);
+    loop_catch_signals(LOOP_HUP);
 
     /* Without the device the console runs all the same. The loop below
      * sends frames that wait for the line. */
@@ -317,67 +305,97 @@ int main(int argc, char **argv)
     feed_sub_init(&feed);
     if (subscribe(false) < 0)
         return -1;
-    if (options.control_port != CONTROL_PORT_NONE && control_open(options.control_port) < 0)
+    if (options->control_port != CONTROL_PORT_NONE && drvctl_open(options->control_port) < 0)
         return 1;
     set_raw_mode();
     display_menu();
+    turn_ends = loop_now() + TURN_SECONDS;
+    return 0;
+}
 
-    int previous_ready = 0;
-    long long turn_ends = monotonic_ns() + SELECT_TIMEOUT_US * 1000LL;
-    for (;;) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(feed.sock, &readable);
-        if (console_open)
-            FD_SET(0, &readable);
-        int control = control_fd();
-        if (control >= 0)
-            FD_SET(control, &readable);
-        /* A turn waits up to half a second for input; a frame waiting for
-         * the line wakes the loop sooner, for the line alone. */
-        long long left = turn_ends - monotonic_ns();
-        left = left < 0 ? 0 : (left + 999) / 1000;
-        struct timeval timeout = {(time_t)(left / 1000000), (suseconds_t)(left % 1000000)};
-        int for_line = hall_line_timeout(&timeout);
-        int ready = select((feed.sock > control ? feed.sock : control) + 1, &readable, NULL, NULL,
-                           &timeout);
-        if (ready < 0)
-            continue;
-        long long now = monotonic_ns();
-        if (ready == 0 && for_line && now < turn_ends) {
-            hall_line_service();
-            report_line(now);
-            continue;
-        }
-        turn_ends = now + SELECT_TIMEOUT_US * 1000LL;
+/* Show on the console whether the feed is live, when that changes. */
+static void show_liveness(int ready)
+{
+    if (ready == previous_ready)
+        return;
+    if (!attended)
+        printf(ready ? "Feed is live!\n" : "Feed is not live!\n");
+    else if (ready == 0)
+        printf("\nFeed is not live!      \n");
+    else
+        printf("\nFeed is live!    %i    \n", ready);
+    fflush(stdout);
+    previous_ready = ready;
+}
 
-        /* The control socket is no feed: the status line leaves it out. */
-        bool asked = control >= 0 && FD_ISSET(control, &readable);
-        if (asked)
-            ready--;
-        /* Unattended only the feed counts, not the end of input. */
-        if (!attended)
-            ready = FD_ISSET(feed.sock, &readable) ? 1 : 0;
-        if (ready != previous_ready) {
-            if (!attended)
-                printf(ready ? "Feed is live!\n" : "Feed is not live!\n");
-            else if (ready == 0)
-                printf("\nFeed is not live!      \n");
-            else
-                printf("\nFeed is live!    %i    \n", ready);
-            fflush(stdout);
-            previous_ready = ready;
-        }
-
-        if (FD_ISSET(feed.sock, &readable))
-            read_feed();
-        if (console_open && FD_ISSET(0, &readable) && read_console() < 0)
-            return -1;
-        if (asked && control_turn(&control_hooks_table) < 0)
-            return -1;
+/* One turn of the console: wait for a frame, a key or a control datagram
+ * (or for the line to free), then act on what came. 0 to go on, -1 when
+ * the driver cannot. */
+static int console_turn()
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(feed.sock, &readable);
+    if (console_open)
+        FD_SET(0, &readable);
+    int control = drvctl_fd();
+    if (control >= 0)
+        FD_SET(control, &readable);
+    /* A turn waits up to half a second for input; a frame waiting for
+     * the line wakes the loop sooner, for the line alone. */
+    struct timeval timeout = loop_timeval_until(turn_ends, loop_now());
+    int for_line = hall_line_timeout(&timeout);
+    int ready = select((feed.sock > control ? feed.sock : control) + 1, &readable, NULL, NULL,
+                       &timeout);
+    if (ready < 0)
+        return 0;
+    double now = loop_now();
+    if (ready == 0 && for_line && now < turn_ends) {
         hall_line_service();
         report_line(now);
-
-        feed_sub_turn(&feed);
+        return 0;
     }
+    turn_ends = now + TURN_SECONDS;
+
+    /* The control socket is no feed: the status line leaves it out. */
+    bool asked = control >= 0 && FD_ISSET(control, &readable);
+    if (asked)
+        ready--;
+    /* Unattended only the feed counts, not the end of input. */
+    if (!attended)
+        ready = FD_ISSET(feed.sock, &readable) ? 1 : 0;
+    show_liveness(ready);
+
+    if (FD_ISSET(feed.sock, &readable))
+        read_feed();
+    if (console_open && FD_ISSET(0, &readable) && read_console() < 0)
+        return -1;
+    if (asked && drvctl_turn(&drvctl_hooks_table) < 0)
+        return -1;
+    hall_line_service();
+    report_line(now);
+
+    feed_sub_turn(&feed);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    box_options options;
+    char err[256];
+    box_cli.about = describe_build();
+    int settled = cli_settle(&box_cli, box_parse_options(argc, argv, &options, err, sizeof err),
+                             err);
+    if (settled != CLI_GO_ON)
+        return settled;
+    int failed = start_console(&options);
+    if (failed)
+        return failed;
+    while (!loop_stop_signal())
+        if (console_turn() < 0)
+            return -1;
+    /* Line editing back, then end of the signal as before. */
+    restore_console();
+    loop_die_of_signal();
+    return 0;
 }

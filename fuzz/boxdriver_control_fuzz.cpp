@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "boxdriver/control.h"
+#include "boxdriver/drvctl.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ void describe(control_state *out)
     *out = {feeds, 2, 1, 128, 1};
 }
 
-const control_hooks hooks = {take_key, describe};
+const drvctl_hooks hooks = {take_key, describe};
 
 } // namespace
 
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     keys_taken = 0;
     char answer[CONTROL_ANSWER_MAX];
     int len = -1;
-    if (control_take(data + 1, size - 1, &from, &hooks, answer, sizeof answer, &len) != 0)
+    if (drvctl_take(data + 1, size - 1, &from, &hooks, answer, sizeof answer, &len) != 0)
         abort();
     bool one_key = size == 2 && data[1] && strchr(CONTROL_KEYS, data[1]) && data[1] != '?';
     if (keys_taken != (local && one_key ? 1 : 0) || (keys_taken && last_key == 'q'))

@@ -21,12 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     box_options o;
     char err[256];
-    if (box_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err) != 0) {
-        if (!memchr(err, '\0', sizeof err) || strncmp(err, "boxdriver: ", 11) != 0)
+    int r = box_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err);
+    if (r == CLI_REFUSED) {
+        if (!memchr(err, '\0', sizeof err) || strncmp(err, "boxdriver: ", 11) != 0 ||
+            strchr(err, '\n'))
             abort();
         return 0;
     }
-    if (o.help)
+    if (r != CLI_RUN)
         return 0;
     struct in_addr addr;
     for (const char *h : o.host)

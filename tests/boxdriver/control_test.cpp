@@ -132,8 +132,9 @@ TEST(ControlOption, BadPortsAreRefusedAndATakenOneEndsTheDriver)
             ASSERT_TRUE(testing_process::wait_for(c, 5000));
             EXPECT_EQ(testing_process::exit_code(c), 2) << program << " " << bad;
             EXPECT_EQ(testing_process::err(c),
-                      std::string("boxdriver: --control takes a UDP port from 1 to 65535, not \"") +
-                          bad + "\"\n");
+                      std::string(program) +
+                          ": --control: expected a whole number from 1 to 65535, got '" + bad +
+                          "'\n");
         }
     }
     int held = testing_udp::open_socket(0);

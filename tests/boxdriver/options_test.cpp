@@ -41,7 +41,6 @@ TEST(BoxOptions, DefaultsAreTheBuiltInSettings)
     for (auto *h : p.o.host)
         EXPECT_STREQ(h, "127.0.0.1");
     EXPECT_EQ(p.o.first_port, 7881);
-    EXPECT_EQ(p.o.help, 0);
 }
 
 TEST(BoxOptions, EachOptionSetsItsValue)
@@ -56,8 +55,8 @@ TEST(BoxOptions, EachOptionSetsItsValue)
     EXPECT_STREQ(p.o.host[2], "10.0.0.3");
     EXPECT_EQ(p.o.first_port, 9000);
 
-    EXPECT_EQ(parse({"--help"}).o.help, 1);
-    EXPECT_EQ(parse({"-h"}).o.help, 1);
+    EXPECT_EQ(parse({"--help"}).result, CLI_HELP);
+    EXPECT_EQ(parse({"-h"}).result, CLI_HELP);
     std::string long_path = "/dev/serial/by-id/" + std::string(300, 'u');
     EXPECT_EQ(parse({"--device", long_path}).result, 0);
 }
@@ -68,10 +67,10 @@ TEST(BoxOptions, BadValuesAreRefusedWithAReason)
         std::vector<std::string> args;
         const char *says;
     } cases[] = {
-        {{"--host-a", "1.2.3"}, "dotted decimal"},
-        {{"--host-b", "example.org"}, "dotted decimal"},
-        {{"--host-c", "256.1.1.1"}, "dotted decimal"},
-        {{"--host-a", ""}, "dotted decimal"},
+        {{"--host-a", "1.2.3"}, "dotted-decimal"},
+        {{"--host-b", "example.org"}, "dotted-decimal"},
+        {{"--host-c", "256.1.1.1"}, "dotted-decimal"},
+        {{"--host-a", ""}, "dotted-decimal"},
         {{"--local-port", "0"}, "1 to 65535"},
         {{"--local-port", "65536"}, "1 to 65535"},
         {{"--local-port", "78x"}, "1 to 65535"},
@@ -79,8 +78,8 @@ TEST(BoxOptions, BadValuesAreRefusedWithAReason)
         {{"--device", ""}, "path"},
         {{"--device", std::string(PATH_MAX, 'x')}, "path"},
         {{"--device"}, "needs a value"},
-        {{"--speed", "57600"}, "unknown argument"},
-        {{"extra"}, "unknown argument"},
+        {{"--speed", "57600"}, "unknown option"},
+        {{"extra"}, "unexpected argument"},
     };
     for (auto &c : cases) {
         Parsed p = parse(c.args);
