@@ -21,7 +21,7 @@
 #include "boxemu/emu_line.h"
 #include "boxemu/emu_options.h"
 #include "boxline/decode.h"
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "netserver/hall.h"
 
 namespace {
@@ -321,7 +321,7 @@ int main(int argc, char **argv)
 {
     char err[PATH_MAX + 256];
     int parsed = emu_parse_options(argc, argv, &opts, err, sizeof err);
-    int settled = cli_settle(parsed, err, opts.help, emu_usage);
+    int settled = cli_legacy_settle(parsed, err, opts.help, emu_usage);
     if (settled != CLI_GO_ON)
         return settled;
 

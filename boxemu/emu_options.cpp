@@ -4,7 +4,7 @@
 #include <stdio.h>
 
 #include "boxline/line.h"
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "wire/wire.h"
 
 const char emu_usage[] =
@@ -98,7 +98,7 @@ int emu_parse_options(int argc, char **argv, struct emu_options *o, char *err, s
     o->port = WIRE_PORT_LAMPS;
     o->stats = 0;
     o->help = 0;
-    if (cli_parse(argc, argv, table, &wording, take, o, err, errlen) != 0) {
+    if (cli_legacy_parse(argc, argv, table, &wording, take, o, err, errlen) != 0) {
         /* the reason may quote what was typed: keep it one line */
         for (char *c = err; *c; c++)
             if ((unsigned char)*c < 0x20)

@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "controllers/paddle_state.h"
 
 /* Read one whole record; a pipe may hand it over in pieces. Returns the
@@ -31,7 +31,7 @@ static ssize_t read_record(int fd, unsigned char record[JS_EVENT_BYTES])
 
 int main(int argc, char **argv)
 {
-    cli_line_buffered();
+    cli_legacy_line_buffered();
 
     struct paddle_options opts;
     char error[128];
@@ -44,7 +44,7 @@ int main(int argc, char **argv)
         paddle_usage("joysend", 1, 0);
         return 0;
     }
-    if (cli_version())
+    if (cli_legacy_version())
         return 0;
     paddle_open(opts.host, opts.port);
 

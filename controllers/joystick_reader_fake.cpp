@@ -6,7 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "controllers/paddle_state.h"
 
 /* Character-at-a-time input on standard input (echo and signal keys
@@ -30,7 +30,7 @@ static int set_raw_mode(void)
 
 int main(int argc, char **argv)
 {
-    cli_line_buffered();
+    cli_legacy_line_buffered();
 
     struct paddle_options opts;
     char error[128];
@@ -43,7 +43,7 @@ int main(int argc, char **argv)
         paddle_usage("keysend", 0, 0);
         return 0;
     }
-    if (cli_version())
+    if (cli_legacy_version())
         return 0;
 
     int32_t value = 0;

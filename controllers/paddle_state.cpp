@@ -4,7 +4,7 @@
  * Keeps the destination (`server`, `server_port`, `host`) and the sending
  * socket `sock` for the life of the controller. */
 #include "controllers/paddle_state.h"
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -110,7 +110,7 @@ int paddle_parse_command_line(int argc, char *const argv[], int with_device,
     while (given < argc && argv[given])
         given++;
     parse_state st = {opts, 0};
-    int r = cli_parse(given, (char **)argv, with_device ? joysend_options : keysend_options,
+    int r = cli_legacy_parse(given, (char **)argv, with_device ? joysend_options : keysend_options,
                       &wording, take, &st, error, error_size);
     if (r != 0 || opts->help)
         return r;

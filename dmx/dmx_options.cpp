@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "dmx/dmx.h"
 #include "wire/wire.h"
 
@@ -210,7 +210,7 @@ int dmxout_parse_options(int argc, char **argv, dmxout_options *o, char *err, si
     o->rate = DMX_RATE;
     o->ola_port = DMX_OLA_PORT;
     dmxout_parse p = {o, false};
-    int r = cli_parse(argc, argv, dmxout_table, &dmxout_wording, take_dmxout, &p, err, errlen);
+    int r = cli_legacy_parse(argc, argv, dmxout_table, &dmxout_wording, take_dmxout, &p, err, errlen);
     if (r == 0 && !o->help && o->patch && p.start_given) {
         snprintf(err, errlen, "dmxout: give --start or --patch, not both");
         return -1;
@@ -226,5 +226,5 @@ int dmxin_parse_options(int argc, char **argv, dmxin_options *o, char *err, size
     o->port = WIRE_PORT_DMX;
     o->rate = DMX_RATE;
     o->ola_port = DMX_OLA_PORT;
-    return cli_parse(argc, argv, dmxin_table, &dmxin_wording, take_dmxin, o, err, errlen);
+    return cli_legacy_parse(argc, argv, dmxin_table, &dmxin_wording, take_dmxin, o, err, errlen);
 }

@@ -8,7 +8,7 @@
 
 #include <SDL.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "hallsim/hall.h"
 #include "hallsim/options.h"
 #include "wire/feed_sub.h"
@@ -36,7 +36,7 @@ int main(int argc, char **argv)
     struct hallsim_options o;
     char err[256];
     int parsed = hallsim_parse_options(argc, argv, &o, err, sizeof err);
-    int settled = cli_settle(parsed, err, o.help, hallsim_usage);
+    int settled = cli_legacy_settle(parsed, err, o.help, hallsim_usage);
     if (settled != CLI_GO_ON)
         return settled;
     feed_sub_init(&feed);

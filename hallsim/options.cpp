@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ int hallsim_parse_options(int argc, char **argv, struct hallsim_options *o,
     memset(o, 0, sizeof *o);
     strcpy(o->host, WIRE_DEFAULT_HOST);
     o->port = WIRE_DEFAULT_PORT;
-    return cli_parse(argc, argv, options, &wording, take, o, err, errlen);
+    return cli_legacy_parse(argc, argv, options, &wording, take, o, err, errlen);
 }
 
 } // extern "C"

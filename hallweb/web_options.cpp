@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "wire/feeds.h"
 #include "wire/wire.h"
 
@@ -139,7 +139,7 @@ int web_parse_options(int argc, char **argv, web_options *o, char *err, size_t e
     memset(o, 0, sizeof *o);
     snprintf(o->listen_host, sizeof o->listen_host, "%s", WEB_DEFAULT_LISTEN_HOST);
     o->listen_port = WEB_DEFAULT_LISTEN_PORT;
-    if (cli_parse(argc, argv, table, &wording, take, o, err, errlen) != 0) {
+    if (cli_legacy_parse(argc, argv, table, &wording, take, o, err, errlen) != 0) {
         /* Refusals quote what was typed: keep them to one printable line. */
         for (char *c = err; *c; c++)
             if ((unsigned char)*c < 0x20 || *c == 0x7f)

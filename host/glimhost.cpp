@@ -15,7 +15,7 @@
 
 #include <atomic>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "host/audio_out.h"
 #include "host/audio_source.h"
 #include "host/host_options.h"
@@ -167,7 +167,7 @@ int main(int argc, char **argv)
     int parsed = host_parse_options(argc, argv, &opts, err, sizeof err);
     char refusal[sizeof err + 16];
     snprintf(refusal, sizeof refusal, "glimhost: %s", err);
-    int settled = cli_settle(parsed, refusal, opts.action == HOST_HELP, host_usage);
+    int settled = cli_legacy_settle(parsed, refusal, opts.action == HOST_HELP, host_usage);
     if (settled != CLI_GO_ON)
         return settled;
     char default_path[PATH_MAX + 32];

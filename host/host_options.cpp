@@ -2,7 +2,7 @@
  * record. Numbers are read whole and range-checked, so "--rate 3x" or
  * "--port 70000" is refused instead of being half-read. */
 #include "host/host_options.h"
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "wire/wire.h"
 
 #include <stdio.h>
@@ -214,7 +214,7 @@ int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t
     /* After "--" every argument is a FILE: the parser hands them over as
      * operands. */
     parse_state st = {o, 0};
-    if (cli_parse(argc, argv, options, &wording, take, &st, err, err_len) != 0)
+    if (cli_legacy_parse(argc, argv, options, &wording, take, &st, err, err_len) != 0)
         return one_line(err, err_len);
     if (o->action == HOST_HELP)
         return 0;

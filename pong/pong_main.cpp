@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <time.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "wire/feed_client.h"
 #include "netserver/hall.h"
 #include "pong/my_pong.h"
@@ -43,10 +43,10 @@ static void usage(FILE *to)
 
 int main(int argc, char **argv)
 {
-    cli_line_buffered();
+    cli_legacy_line_buffered();
     int help = 0;
     char err[256];
-    if (cli_parse(argc, argv, options, &wording, take, &help, err, sizeof err) != 0) {
+    if (cli_legacy_parse(argc, argv, options, &wording, take, &help, err, sizeof err) != 0) {
         fprintf(stderr, "%s\n", err);
         usage(stderr);
         return 2;
@@ -55,7 +55,7 @@ int main(int argc, char **argv)
         usage(stdout);
         return 0;
     }
-    if (cli_version())
+    if (cli_legacy_version())
         return 0;
 
     server_port = WIRE_PORT_PONG;

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "wire/wire.h"
 
 const char testfeed_usage[] =
@@ -108,7 +108,7 @@ int testfeed_parse_options(int argc, char **argv, testfeed_options *o,
     o->frames = -1;
     o->pattern = TESTFEED_WALK;
     o->help = 0;
-    int r = cli_parse(argc, argv, options, &wording, take, o, err, errlen);
+    int r = cli_legacy_parse(argc, argv, options, &wording, take, o, err, errlen);
     if (r != 0 || o->help)
         return r;
     if (o->hold < 0)

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 #include "wire/wire.h"
 
 const char hallview_usage[] =
@@ -94,7 +94,7 @@ int hallview_parse_options(int argc, char **argv, hallview_options *o,
     o->frames = -1;
     o->timeout = -1;
     o->help = 0;
-    int r = cli_parse(argc, argv, options, &wording, take, o, err, errlen);
+    int r = cli_legacy_parse(argc, argv, options, &wording, take, o, err, errlen);
     if (r != 0 || o->help)
         return r;
     if (o->timeout < 0)

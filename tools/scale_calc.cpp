@@ -7,7 +7,7 @@
 #include <math.h>
 #include <stdio.h>
 
-#include "cli/cli.h"
+#include "cli/cli_legacy.h"
 
 static const float HALF_CYCLE = 3.14159f;
 static const double ANGLE_STEP = 0.001;
@@ -44,8 +44,8 @@ int main(int argc, char **argv)
 {
     int help = 0;
     char err[64];
-    int parsed = cli_parse(argc, argv, options, &wording, take, &help, err, sizeof err);
-    int settled = cli_settle(parsed, err, help,
+    int parsed = cli_legacy_parse(argc, argv, options, &wording, take, &help, err, sizeof err);
+    int settled = cli_legacy_settle(parsed, err, help,
                              "usage: dimtable\n"
                              "Prints the dimming table (firing delay in 1/120ths of the AC\n"
                              "half-cycle for each power level 0..255), 16 values a line.\n");
