@@ -1,7 +1,5 @@
-/* feed_client.cpp -- open, subscribe, read frames.
- *
- * The only state is the default subscription target (host text and
- * port) of request_subscription, set with feed_set_target. */
+/* feed_client.cpp -- open, subscribe, read frames. No state: a consumer
+ * keeps its producer in its subscription record (feed_sub.h). */
 #include "wire/feed_client.h"
 #include "wire/wire.h"
 
@@ -12,13 +10,6 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-
-char target_host[INET_ADDRSTRLEN] = WIRE_DEFAULT_HOST; /* producer's address */
-unsigned short target_port = WIRE_DEFAULT_PORT;       /* producer's server port */
-
-} // namespace
 
 extern "C" {
 
@@ -48,8 +39,8 @@ int request_subscription(int sock)
     struct sockaddr_in dest;
     memset(&dest, 0, sizeof dest);
     dest.sin_family = AF_INET;
-    dest.sin_addr.s_addr = inet_addr(target_host);
-    dest.sin_port = htons(target_port);
+    dest.sin_addr.s_addr = inet_addr(WIRE_DEFAULT_HOST);
+    dest.sin_port = htons(WIRE_DEFAULT_PORT);
     return feed_request_to(sock, &dest);
 }
 
@@ -89,27 +80,6 @@ int read_data_packet(int sock, int values[60])
     for (int i = 0; i < WIRE_FRAME_BYTES; i++)
         values[i] = buffer[i];
     return 1;
-}
-
-int feed_set_target(const char *host, unsigned short port)
-{
-    struct in_addr parsed;
-    if (!host || strlen(host) >= sizeof target_host ||
-        inet_pton(AF_INET, host, &parsed) != 1)
-        return -1;
-    strcpy(target_host, host);
-    target_port = port;
-    return 0;
-}
-
-const char *feed_target_host(void)
-{
-    return target_host;
-}
-
-unsigned short feed_target_port(void)
-{
-    return target_port;
 }
 
 } // extern "C"
