@@ -69,15 +69,22 @@ int check_socket(void)
             break;
 
         subscriber *s = root;
-        while (s && !(s->addr.sin_addr.s_addr == from.sin_addr.s_addr &&
-                      s->addr.sin_port == from.sin_port))
-            s = s->next;
+        int same_host = 0; /* places the sender's address holds */
+        for (; s; s = s->next) {
+            if (s->addr.sin_addr.s_addr != from.sin_addr.s_addr)
+                continue;
+            if (s->addr.sin_port == from.sin_port)
+                break;
+            same_host++;
+        }
         if (s) {
             s->time_to_live = RENEW_TTL;
             continue;
         }
-        if (n_subscribers >= HALL_MAX_SUBSCRIBERS)
-            continue; /* treated like a failed allocation */
+        /* A full list, or a host that holds its share of it already, is
+         * treated like a failed allocation: one host cannot shut others out. */
+        if (n_subscribers >= HALL_MAX_SUBSCRIBERS || same_host >= HALL_MAX_PER_HOST)
+            continue;
         s = (subscriber *)malloc(sizeof *s);
         if (!s)
             continue;

@@ -20,6 +20,10 @@ extern uint16_t server_port;
  * exhaust memory. */
 #define HALL_MAX_SUBSCRIBERS 1024
 
+/* Most records one source address may hold: more consumers than this on
+ * one host is no real hallway, and it leaves room for the others. */
+#define HALL_MAX_PER_HOST 16
+
 /* Number of subscribers currently on the list (for tests and status). */
 int hall_subscriber_count(void);
 

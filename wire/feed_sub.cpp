@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "loop/loop.h"
@@ -68,6 +69,10 @@ void feed_sub_request(struct feed_sub *s)
 {
     if (s->sock < 0)
         return;
+    /* Connected to its producer, the socket takes datagrams from there
+     * alone: nobody else on the network can put levels on the lamps. */
+    if (connect(s->sock, (const struct sockaddr *)&s->target, sizeof s->target) != 0)
+        perror("feed_sub_request: connect");
     feed_request_to(s->sock, &s->target);
     s->turns = 0;
     s->requested_at = loop_now();
@@ -83,8 +88,19 @@ int feed_sub_turn(struct feed_sub *s)
     return 1;
 }
 
+/* A connected socket reports an ICMP "port unreachable" (the producer is
+ * not running yet) as an error of its next receive; it is not one of the
+ * feed's, so it is taken here without a word. */
+void clear_refusal(int sock)
+{
+    int err = 0;
+    socklen_t len = sizeof err;
+    getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len);
+}
+
 int feed_sub_read(struct feed_sub *s, int values[60])
 {
+    clear_refusal(s->sock);
     int r = read_data_packet(s->sock, values);
     if (r == 1) {
         s->frames++;

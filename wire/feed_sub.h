@@ -43,7 +43,9 @@ int feed_sub_set_target(struct feed_sub *s, const char *host, unsigned short por
  * open is closed first. */
 int feed_sub_open(struct feed_sub *s, int first, int last);
 
-/* Ask the producer for frames now; starts the renewal rhythm again. */
+/* Ask the producer for frames now; starts the renewal rhythm again. The
+ * socket is connected to the producer, so that frames from anyone else
+ * are dropped unread. */
 void feed_sub_request(struct feed_sub *s);
 
 /* Count one turn of the consumer's loop and renew when it is due: every

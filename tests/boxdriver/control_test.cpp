@@ -87,8 +87,8 @@ TEST_F(ControlSocket, KeysActAsAtTheConsoleAndEachSeesTheOther)
     EXPECT_TRUE(udp_ports(driver.pid).count((unsigned short)(first_port + 1)));
     EXPECT_FALSE(udp_ports(driver.pid).count(first_port));
 
-    /* Frames on the feed's socket make it live, scaled by the level. */
-    int producer = testing_udp::open_socket(0);
+    /* Frames from the feed's producer make it live, scaled by the level. */
+    int producer = testing_udp::open_socket(7879);
     for (int i = 0; i < 8; i++)
         ASSERT_EQ(send("d"), state(1, 240 - 16 * i, false));
     send_frame(producer, first_port + 1, all(255));

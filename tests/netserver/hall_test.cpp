@@ -5,7 +5,6 @@
  * process of its own, so each starts from a fresh server. */
 #include <gtest/gtest.h>
 
-#include <set>
 #include <vector>
 
 #include "netserver/hall.h"
@@ -25,8 +24,8 @@ std::vector<int> frame_of(std::initializer_list<int> v)
     return f;
 }
 
-class HallServer : public ::testing::Test {
-protected:
+class HallServerFixture : public ::testing::Test {
+public:
     void SetUp() override
     {
         server_port = free_port();
@@ -45,6 +44,7 @@ protected:
         ASSERT_EQ(send_to(s, server_port, d.data(), d.size()), (ssize_t)bytes);
     }
 };
+using HallServer = HallServerFixture;
 
 TEST_F(HallServer, NoSubscribersMeansNothingSentAndZeroResult)
 {
@@ -252,50 +252,58 @@ TEST_F(HallServer, DeinitKeepsTheSubscribers)
     close(s);
 }
 
-TEST_F(HallServer, SubscriberListIsBoundedAndKnownSubscribersStillRenew)
+/* Subscribe `count` new sockets from host 127.0.x.y (a loopback address
+ * of its own), then let the server take them in. */
+void flood(HallServerFixture *t, uint32_t host, int count)
 {
-    int early = open_socket();
-    subscribe(early);
-    usleep(20000);
-    render();
-    std::set<unsigned short> seen{local_port(early)};
-    while (seen.size() < HALL_MAX_SUBSCRIBERS + 80) {
-        for (int k = 0; k < 100; k++) {
-            int s = open_socket();
-            seen.insert(local_port(s));
-            subscribe(s);
-            close(s);
-        }
-        usleep(5000);
-        render();
-        drain(early);
+    for (int k = 0; k < count; k++) {
+        int s = bind_socket(host, 0);
+        ASSERT_GE(s, 0);
+        t->subscribe(s);
+        close(s);
+        if (k % 100 == 99)
+            t->render();
     }
-    for (int i = 0; i < 3; i++)
-        render();
-    EXPECT_EQ(hall_subscriber_count(), HALL_MAX_SUBSCRIBERS);
+    usleep(5000);
+    t->render();
+}
 
-    /* The kernel hands out ports again once closed: the newcomer must use
-     * one the flood never used, or it is a known subscriber after all. */
-    int late = open_socket();
-    while (seen.count(local_port(late))) {
-        close(late);
-        late = open_socket();
-    }
-    subscribe(late);
-    subscribe(early);
+TEST_F(HallServer, OneHostHoldsItsShareAndTheListStaysBounded)
+{
+    /* 1,100 sockets of one host take its 16 places and no more ... */
+    flood(this, 0x7f000002, 1100);
+    EXPECT_EQ(hall_subscriber_count(), HALL_MAX_PER_HOST);
+    /* ... so a subscriber on another host still gets in, and frames. */
+    int other = bind_socket(0x7f000003, 0);
+    subscribe(other);
     usleep(20000);
     render();
-    drain(early);
-    render();
+    render(frame_of({42}));
     bool got;
+    std::vector<unsigned char> d;
+    do
+        d = receive(other, 1000, &got);
+    while (got && d[0] != 42);
+    EXPECT_TRUE(got) << "the other host is served";
+
+    /* Many hosts fill the whole list; then a newcomer is ignored, while a
+     * known subscriber still renews and receives. */
+    for (uint32_t host = 0x7f000100; hall_subscriber_count() < HALL_MAX_SUBSCRIBERS; host++)
+        flood(this, host, HALL_MAX_PER_HOST);
+    EXPECT_EQ(hall_subscriber_count(), HALL_MAX_SUBSCRIBERS);
+    int late = bind_socket(0x7f000004, 0);
+    subscribe(late);
+    subscribe(other);
+    usleep(20000);
+    render();
+    drain(other);
+    render();
     receive(late, 200, &got);
     EXPECT_FALSE(got) << "a new sender beyond the bound is ignored";
-    receive(early, 1000, &got);
+    receive(other, 1000, &got);
     EXPECT_TRUE(got) << "known subscribers keep receiving";
-    /* The early subscriber renewed (75 passes) while the flood's records
-     * still hold close to 300: it is still there after the others' 75. */
     EXPECT_EQ(hall_subscriber_count(), HALL_MAX_SUBSCRIBERS);
-    close(early);
+    close(other);
     close(late);
 }
 
