@@ -13,7 +13,12 @@
  * written only once the one before has left, and a frame that comes
  * meanwhile waits, replaced by any newer one. When the line has gone is
  * known from its speed and, on a real port, from the kernel's count of
- * bytes still unsent (an adapter's own buffer included). */
+ * bytes still unsent (an adapter's own buffer included).
+ *
+ * Keeping the line: a USB adapter can be pulled and the boxes' end can go
+ * away. Once the driver asks for it, a line that reports the device gone
+ * is closed and said lost, and the device is opened again every second
+ * until it is back; meanwhile the newest frame waits for it. */
 #include "boxdriver/hall.h"
 
 #include <errno.h>
@@ -21,7 +26,9 @@
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -56,6 +63,32 @@ int waiting_frame[LIGHT_CHANNELS];          /* the newest frame, as handed in */
 long long frames_written = 0;
 long long frames_replaced = 0;              /* waited, and a newer came */
 
+bool keeping = false;                       /* reopen a lost line */
+bool lost = false;                          /* the line is gone: said so once */
+bool map_loaded = false;                    /* init_lights or a reopen loaded it */
+int open_error = ENODEV;                    /* why init_lights found no line */
+dev_t line_rdev = 0;                        /* the device the open line is */
+long long checked_ns = 0;                   /* when the line was last looked at */
+const long long CHECK_NS = 1000000000LL;    /* ... and how often it is */
+
+/* The line is gone: close it, say so once, and keep the newest frame for
+ * its return. */
+void lose_line(const char *reason)
+{
+    if (box_fd >= 0)
+        close(box_fd);
+    box_fd = -1;
+    if (!lost)
+        printf("Line lost: %s (%s)\n", modem_device, reason);
+    lost = true;
+}
+
+/* Errors that mean the device itself has gone, not a passing hitch. */
+bool device_gone(int err)
+{
+    return err == EIO || err == ENXIO || err == ENODEV || err == EPIPE || err == EBADF;
+}
+
 /* Whether the line has sent everything handed to it. On a serial port
  * the kernel knows what is still queued, the adapter's buffer included;
  * a pseudo-terminal says 0, and the line's speed alone decides. */
@@ -75,7 +108,7 @@ bool line_free(long long now)
  * write sizes are the boxes' own: after every command for pair 0, so box
  * 1 pair 0 alone, then pairs 1 and 2 of a box with pair 0 of the next,
  * then the last two pairs. Failed writes are ignored (the boxes keep
- * their last levels). */
+ * their last levels), unless the line is kept and the device has gone. */
 void write_frame(int values[LIGHT_CHANNELS], long long now)
 {
     map_frame(values);
@@ -85,8 +118,12 @@ void write_frame(int values[LIGHT_CHANNELS], long long now)
     for (int c = 0; c < BOXLINE_FRAME_COMMANDS; c++) {
         int end = (c + 1) * BOXLINE_COMMAND_BYTES;
         if (c % BOXLINE_PAIRS == 0 || c == BOXLINE_FRAME_COMMANDS - 1) {
-            if (write(box_fd, out + from, end - from) < 0) {
-                /* ignored, as above */
+            if (write(box_fd, out + from, end - from) < 0 && keeping && device_gone(errno)) {
+                /* The frame never reached the boxes: it waits for the line. */
+                lose_line(strerror(errno));
+                memcpy(waiting_frame, values, sizeof waiting_frame);
+                frame_waiting = true;
+                return;
             }
             from = end;
         }
@@ -115,6 +152,70 @@ void load_map()
     fclose(file);
 }
 
+/* Set the line up as the boxes want it: 0, or -1 with errno set. */
+int configure_line(int fd)
+{
+    struct termios tio;
+    memset(&tio, 0, sizeof tio);      /* every field not set below is 0 */
+    tio.c_cflag = BOX_SPEED           /* line speed */
+                | CS8                 /* 8 data bits */
+                | CREAD               /* receiver on */
+                | PARENB | PARODD     /* odd parity; one stop bit */
+                | CLOCAL;             /* ignore modem lines, no RTS/CTS */
+    tio.c_iflag = IGNPAR;             /* drop bytes with parity errors;
+                                         no XON/XOFF, no translation */
+    /* c_oflag 0: raw output. c_lflag 0: no echo, non-canonical.
+     * c_cc all 0: VMIN = VTIME = 0. */
+    return tcsetattr(fd, TCSANOW, &tio);
+}
+
+/* The line is up on fd: remember which device it is, start afresh. */
+void line_up(int fd)
+{
+    struct stat st;
+    box_fd = fd;
+    line_rdev = fstat(fd, &st) == 0 ? st.st_rdev : 0;
+    line_free_ns = 0;
+}
+
+/* Try the device again, quietly: 1 when the line is back. */
+int reopen_line()
+{
+    /* Not blocking on open: a port can wait for a carrier that never
+     * comes; the writes are blocking again once it is set up. */
+    int fd = open(modem_device, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    int flags = fcntl(fd, F_GETFL);
+    if (configure_line(fd) < 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        close(fd);
+        return 0;
+    }
+    line_up(fd);
+    if (!map_loaded) /* the device was missing at start */
+        load_map();
+    map_loaded = true;
+    lost = false;
+    printf("Line back: %s\n", modem_device);
+    return 1;
+}
+
+/* Why the open line is no longer the device, or NULL while it is: it hung
+ * up, or its path now names another device (a symbolic link moved) or
+ * none. */
+const char *line_gone()
+{
+    struct pollfd p = {box_fd, 0, 0};
+    if (poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+        return "hung up";
+    struct stat st;
+    if (stat(modem_device, &st) != 0)
+        return strerror(errno);
+    if (st.st_rdev != line_rdev)
+        return "the path names another device now";
+    return nullptr;
+}
+
 } // namespace
 
 extern "C" {
@@ -136,34 +237,24 @@ const char *hall_device(void)
  * 0, or -1 (no device, map not loaded) after a message. */
 int init_lights(void)
 {
-    box_fd = open(modem_device, O_RDWR | O_NOCTTY);
-    if (box_fd < 0) {
+    int fd = open(modem_device, O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        open_error = errno;
         perror(modem_device);
         box_fd = -1;
         return -1;
     }
-
-    struct termios tio;
-    memset(&tio, 0, sizeof tio);      /* every field not set below is 0 */
-    tio.c_cflag = BOX_SPEED           /* line speed */
-                | CS8                 /* 8 data bits */
-                | CREAD               /* receiver on */
-                | PARENB | PARODD     /* odd parity; one stop bit */
-                | CLOCAL;             /* ignore modem lines, no RTS/CTS */
-    tio.c_iflag = IGNPAR;             /* drop bytes with parity errors;
-                                         no XON/XOFF, no translation */
-    /* c_oflag 0: raw output. c_lflag 0: no echo, non-canonical.
-     * c_cc all 0: VMIN = VTIME = 0. */
-    if (tcsetattr(box_fd, TCSANOW, &tio) < 0) {
+    if (configure_line(fd) < 0) {
+        open_error = errno;
         perror("tcsetattr");
-        close(box_fd);
+        close(fd);
         box_fd = -1;
         return -1;
     }
-
-    line_free_ns = 0;
     frame_waiting = false;
+    line_up(fd);
     load_map();
+    map_loaded = true;
     return 0;
 }
 
@@ -172,8 +263,13 @@ int init_lights(void)
  * without a device nothing is mapped or written. */
 int renderFrame(int values[60])
 {
-    if (box_fd < 0)
+    if (box_fd < 0) {
+        if (keeping) { /* the newest goes out when the line is back */
+            memcpy(waiting_frame, values, sizeof waiting_frame);
+            frame_waiting = true;
+        }
         return 0;
+    }
     if (frame_waiting)
         frames_replaced++;
     long long now = loop_now_ns();
@@ -290,6 +386,32 @@ int hall_line_service(void)
         write_frame(waiting_frame, now);
     }
     return 0;
+}
+
+void hall_line_keep(int on)
+{
+    keeping = on != 0;
+    if (keeping && box_fd < 0 && !lost)
+        lose_line(strerror(open_error));
+}
+
+int hall_line_check(void)
+{
+    if (!keeping)
+        return box_fd >= 0;
+    long long now = loop_now_ns();
+    if (now - checked_ns < CHECK_NS)
+        return box_fd >= 0;
+    checked_ns = now;
+    if (box_fd >= 0) {
+        const char *why = line_gone();
+        if (why)
+            lose_line(why);
+    } else if (reopen_line() && frame_waiting) {
+        frame_waiting = false;
+        write_frame(waiting_frame, loop_now_ns());
+    }
+    return box_fd >= 0;
 }
 
 void hall_line_counts(long long *written, long long *replaced)

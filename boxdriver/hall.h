@@ -74,6 +74,20 @@ int hall_line_timeout(struct timeval *timeout);
 /* Write the waiting frame if the line is free now. Always 0. */
 int hall_line_service(void);
 
+/* Keeping the line. Once on (1), a line that reports the device gone (a
+ * write fails with EIO, ENXIO or ENODEV, the line hangs up, or its path
+ * names another device or none) is closed with "Line lost: DEVICE
+ * (reason)"; while it is lost the newest frame waits, and the device is
+ * opened and set up again every second until "Line back: DEVICE", when
+ * the frame goes out at once. A device missing at init_lights is lost
+ * from the start. Off (0, the start): the device stays as init_lights
+ * left it. */
+void hall_line_keep(int on);
+
+/* Look after a kept line; call it every turn (it looks at most once a
+ * second). 1 while the line is up, 0 while it is lost. */
+int hall_line_check(void);
+
 /* Frames written to the line, and frames replaced while they waited for
  * it, since the start. */
 void hall_line_counts(long long *written, long long *replaced);

@@ -23,6 +23,7 @@
 #include "boxdriver/drvctl.h"
 #include "boxdriver/hall.h"
 #include "loop/loop.h"
+#include "loop/loop_health.h"
 #include "wire/feed_sub.h"
 #include "wire/control.h"
 #include "wire/feeds.h"
@@ -62,7 +63,7 @@ int next_port = 7881;                 /* local port of the next feed socket */
 int scale = CONTROL_LEVEL_MAX;        /* master level, 0..256 in steps of 16 */
 feed_sub feed;                        /* the selected feed's subscription */
 int light_data[LIGHT_CHANNELS];       /* the frame last read */
-int previous_ready = 0;               /* the liveness last shown */
+bool shown_live = false;              /* the liveness last shown */
 double turn_ends = 0;                 /* when the present turn's wait ends */
 
 double line_report_at = 0;            /* when the line's figures were last taken */
@@ -284,6 +285,15 @@ static const char *describe_build()
     return about;
 }
 
+/* The one-line state the service manager shows: feed, liveness, line. */
+static const char *describe_health(char *buf, size_t size)
+{
+    snprintf(buf, size, "Feed %d: %s, %s; line %s, %ld frames/s", selected_feed,
+             feed_list[selected_feed].name, feed_sub_live(&feed, loop_now()) ? "live" : "not live",
+             hall_line_check() ? "up" : "lost", line_shown < 0 ? 0 : line_shown);
+    return buf;
+}
+
 /* Everything before the first turn: the back-end, the first subscription,
  * the control socket and the console. 0, or the exit status on failure. */
 static int start_console(const box_options *options)
@@ -301,6 +311,7 @@ static int start_console(const box_options *options)
      * sends frames that wait for the line. */
     init_lights();
     hall_line_pace(1);
+    hall_line_keep(1);
 
     feed_sub_init(&feed);
     if (subscribe(false) < 0)
@@ -310,22 +321,26 @@ static int start_console(const box_options *options)
     set_raw_mode();
     display_menu();
     turn_ends = loop_now() + TURN_SECONDS;
+    char status[256];
+    loop_health_ready(describe_health(status, sizeof status));
     return 0;
 }
 
-/* Show on the console whether the feed is live, when that changes. */
-static void show_liveness(int ready)
+/* Show on the console whether the feed is live, when that changes. Only
+ * frames count: a key or a control datagram says nothing about the feed. */
+static void show_liveness(double now)
 {
-    if (ready == previous_ready)
+    bool live = feed_sub_live(&feed, now);
+    if (live == shown_live)
         return;
     if (!attended)
-        printf(ready ? "Feed is live!\n" : "Feed is not live!\n");
-    else if (ready == 0)
+        printf(live ? "Feed is live!\n" : "Feed is not live!\n");
+    else if (!live)
         printf("\nFeed is not live!      \n");
     else
-        printf("\nFeed is live!    %i    \n", ready);
+        printf("\nFeed is live!    %i    \n", 1);
     fflush(stdout);
-    previous_ready = ready;
+    shown_live = live;
 }
 
 /* One turn of the console: wait for a frame, a key or a control datagram
@@ -356,15 +371,7 @@ static int console_turn()
         return 0;
     }
     turn_ends = now + TURN_SECONDS;
-
-    /* The control socket is no feed: the status line leaves it out. */
     bool asked = control >= 0 && FD_ISSET(control, &readable);
-    if (asked)
-        ready--;
-    /* Unattended only the feed counts, not the end of input. */
-    if (!attended)
-        ready = FD_ISSET(feed.sock, &readable) ? 1 : 0;
-    show_liveness(ready);
 
     if (FD_ISSET(feed.sock, &readable))
         read_feed();
@@ -372,8 +379,14 @@ static int console_turn()
         return -1;
     if (asked && drvctl_turn(&drvctl_hooks_table) < 0)
         return -1;
+    hall_line_check();
     hall_line_service();
     report_line(now);
+    show_liveness(now);
+    if (loop_health_due(now)) {
+        char status[256];
+        loop_health_alive(describe_health(status, sizeof status));
+    }
 
     feed_sub_turn(&feed);
     return 0;

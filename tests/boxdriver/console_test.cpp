@@ -169,26 +169,19 @@ TEST_F(BoxConsole, PortInUseIsPassedOverOnAChangeOfFeed)
     close(holder);
 }
 
-TEST_F(BoxConsole, StatusLinesFollowTheReadyCount)
+TEST_F(BoxConsole, StatusLinesFollowTheFramesAlone)
 {
     start_driver();
     ASSERT_TRUE(subscribed_from(first_port));
     ASSERT_TRUE(wait_output("FEEDS"));
-    usleep(1200000); /* two idle turns and more */
-    EXPECT_EQ(out().find("Feed is"), std::string::npos) << "nothing ready, nothing said";
-
-    key('x'); /* a key alone makes one descriptor ready */
-    ASSERT_TRUE(wait_output("\nFeed is not live!      \n"));
-    std::string text = out();
-    size_t live = text.find("\nFeed is live!    1    \n");
-    ASSERT_NE(live, std::string::npos);
-    EXPECT_LT(live, text.find("FEEDS", live)); /* then the menu is redrawn */
-    EXPECT_LT(text.find("FEEDS", live), text.find("\nFeed is not live!      \n"));
+    key('x'); /* a key wakes the loop but says nothing of the feed */
+    usleep(1200000);
+    EXPECT_EQ(out().find("Feed is"), std::string::npos) << "no frames, nothing said";
 
     send_frame(producer, first_port, all(255));
     EXPECT_EQ(next_frame().size(), 60u);
-    ASSERT_TRUE(wait_output("\nFeed is live!    1    \n", 2));
-    ASSERT_TRUE(wait_output("\nFeed is not live!      \n", 2));
+    ASSERT_TRUE(wait_output("\nFeed is live!    1    \n"));
+    ASSERT_TRUE(wait_output("\nFeed is not live!      \n")) << "a second without frames";
 }
 
 TEST_F(BoxConsole, SubscriptionIsRenewedEvery250Turns)
