@@ -7,7 +7,6 @@
  * turns and at least every so many seconds. State: the subscription, the
  * frame last read and the counts behind the header line, below. */
 #include <stdio.h>
-#include <string.h>
 #include <sys/select.h>
 #include <unistd.h>
 
