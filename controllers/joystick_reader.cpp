@@ -8,7 +8,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "cli/cli_legacy.h"
 #include "controllers/paddle_state.h"
 
 /* Read one whole record; a pipe may hand it over in pieces. Returns the
@@ -29,31 +28,11 @@ static ssize_t read_record(int fd, unsigned char record[JS_EVENT_BYTES])
     return (ssize_t)got;
 }
 
-int main(int argc, char **argv)
+/* Send the state after every event of axis 0 or button 0 until the input
+ * ends or fails. The exit status: 0 at the end of a pipe of records, 1
+ * after a failed read. */
+static int send_events(int js)
 {
-    cli_legacy_line_buffered();
-
-    struct paddle_options opts;
-    char error[128];
-    if (paddle_parse_command_line(argc, argv, 1, &opts, error, sizeof error) != 0) {
-        fprintf(stderr, "joysend: %s\n", error);
-        paddle_usage("joysend", 1, 1);
-        return 2;
-    }
-    if (opts.help) {
-        paddle_usage("joysend", 1, 0);
-        return 0;
-    }
-    if (cli_legacy_version())
-        return 0;
-    paddle_open(opts.host, opts.port);
-
-    int js = open(opts.device, O_RDONLY);
-    if (js < 0) {
-        perror("main: open");
-        exit(1);
-    }
-
     /* centre and released until the driver reports otherwise */
     int32_t axis = 0;
     char button = 0;
@@ -72,9 +51,27 @@ int main(int argc, char **argv)
                                 "input ended inside an event record\n");
             else
                 perror("joystick_reader: error reading");
-            exit(1);
+            return 1;
         }
         if (js_take_event(record, &axis, &button))
             send_state(axis, button);
     }
+}
+
+int main(int argc, char **argv)
+{
+    struct paddle_options opts;
+    char error[128];
+    int settled = cli_settle(&paddle_joysend_cli,
+                             paddle_parse_command_line(argc, argv, 1, &opts, error, sizeof error),
+                             error);
+    if (settled != CLI_GO_ON)
+        return settled;
+    paddle_open(opts.host, opts.port);
+    int js = open(opts.device, O_RDONLY);
+    if (js < 0) {
+        perror("main: open");
+        exit(1);
+    }
+    return send_events(js);
 }

@@ -6,7 +6,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "cli/cli_legacy.h"
 #include "controllers/paddle_state.h"
 
 /* Character-at-a-time input on standard input (echo and signal keys
@@ -28,36 +27,29 @@ static int set_raw_mode(void)
     return 0;
 }
 
-int main(int argc, char **argv)
+/* Send the value after every character read, until the input ends. */
+static void send_keys(void)
 {
-    cli_legacy_line_buffered();
-
-    struct paddle_options opts;
-    char error[128];
-    if (paddle_parse_command_line(argc, argv, 0, &opts, error, sizeof error) != 0) {
-        fprintf(stderr, "keysend: %s\n", error);
-        paddle_usage("keysend", 0, 1);
-        return 2;
-    }
-    if (opts.help) {
-        paddle_usage("keysend", 0, 0);
-        return 0;
-    }
-    if (cli_legacy_version())
-        return 0;
-
     int32_t value = 0;
-    set_raw_mode();
-    paddle_open(opts.host, opts.port);
-
-    for (;;) {
-        int c = getchar();
-        if (c == EOF) {
-            /* end of input: every further read would return at once */
-            printf("\n");
-            return 0;
-        }
+    for (int c; (c = getchar()) != EOF;) {
         value = key_apply(value, c);
         send_state(value, 0); /* the keyboard has no button */
     }
+    /* end of input: every further read would return at once */
+    printf("\n");
+}
+
+int main(int argc, char **argv)
+{
+    struct paddle_options opts;
+    char error[128];
+    int settled = cli_settle(&paddle_keysend_cli,
+                             paddle_parse_command_line(argc, argv, 0, &opts, error, sizeof error),
+                             error);
+    if (settled != CLI_GO_ON)
+        return settled;
+    set_raw_mode();
+    paddle_open(opts.host, opts.port);
+    send_keys();
+    return 0;
 }

@@ -2,9 +2,9 @@
  * shared pieces.
  *
  * Keeps the destination (`server`, `server_port`, `host`) and the sending
- * socket `sock` for the life of the controller. */
+ * socket `sock` for the life of the controller, and while a command line
+ * is parsed, how many of its operands came. */
 #include "controllers/paddle_state.h"
-#include "cli/cli_legacy.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -21,6 +21,7 @@ char server[PADDLE_HOST_MAX + 1] = PADDLE_DEFAULT_HOST; /* game host text */
 uint16_t server_port = WIRE_PORT_PADDLE1;               /* game port */
 struct sockaddr_in host;                                /* built from the two */
 int sock = -1;                                          /* sending socket */
+int operands_taken = 0; /* host, then port; any further ones are ignored */
 
 /* inet_aton accepts exactly what inet_addr converts, but also tells
  * 255.255.255.255 apart from an error. */
@@ -40,41 +41,11 @@ bool parse_port(const char *text, uint16_t *port)
     return true;
 }
 
-enum { KEY_HELP, KEY_DEVICE };
-
-const cli_option joysend_options[] = {
-    {"help", 'h', CLI_NO_VALUE, KEY_HELP, nullptr},
-    {"device", 0, CLI_VALUE, KEY_DEVICE, "--device needs a path"},
-    {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
-};
-const cli_option keysend_options[] = {
-    {"help", 'h', CLI_NO_VALUE, KEY_HELP, nullptr},
-    {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
-};
-const cli_wording wording = {"unknown option '%.40s'", "%s needs a value"};
-
-/* What the walk fills: the options, and how many plain arguments (host,
- * then port; any further ones are ignored) came so far. */
-struct parse_state {
-    struct paddle_options *opts;
-    int plain;
-};
-
-/* One option or plain argument into the record. */
-int take(void *record, int key, const char *arg, char *error, size_t error_size)
+/* The host, the port, or one more to ignore. */
+int take_operand(void *record, const char *arg, char *error, size_t error_size)
 {
-    parse_state *st = (parse_state *)record;
-    switch (key) {
-    case KEY_HELP:
-        st->opts->help = 1;
-        return 1;
-    case KEY_DEVICE:
-        st->opts->device = arg;
-        return 0;
-    default:
-        break;
-    }
-    if (st->plain == 0) {
+    paddle_options *opts = (paddle_options *)record;
+    if (operands_taken == 0) {
         if (strlen(arg) > PADDLE_HOST_MAX) {
             snprintf(error, error_size, "host argument longer than %d characters",
                      PADDLE_HOST_MAX);
@@ -84,18 +55,48 @@ int take(void *record, int key, const char *arg, char *error, size_t error_size)
             snprintf(error, error_size, "'%.40s' is not a dotted-decimal IPv4 address", arg);
             return -1;
         }
-        st->opts->host = arg;
-    } else if (st->plain == 1 && !parse_port(arg, &st->opts->port)) {
+        opts->host = arg;
+    } else if (operands_taken == 1 && !parse_port(arg, &opts->port)) {
         snprintf(error, error_size, "'%.40s' is not a port number 1..65535", arg);
         return -1;
     }
-    st->plain++;
+    operands_taken++;
     return 0;
 }
+
+const char operands_help[] =
+    "arguments:\n"
+    "  host  dotted-decimal address of the game (default " PADDLE_DEFAULT_HOST ")\n"
+    "  port  " WIRE_TEXT(WIRE_PORT_PADDLE1) " for paddle 1, " WIRE_TEXT(WIRE_PORT_PADDLE2)
+    " for paddle 2 (default " WIRE_TEXT(WIRE_PORT_PADDLE1) ")\n";
+
+const cli_opt joysend_rows[] = {
+    {.name = "device", .kind = CLI_PATH,
+     .help = "joystick device, or a pipe of 8-byte event records",
+     .dflt = PADDLE_DEFAULT_DEVICE, CLI_INTO(paddle_options, device)},
+    {},
+};
 
 } // namespace
 
 extern "C" {
+
+const cli_program paddle_joysend_cli = {
+    .name = "joysend",
+    .synopsis = "[--device PATH] [host [port]]",
+    .about = "Send the position of joystick axis 0 and button 0 to the pong game.\n",
+    .opts = joysend_rows,
+    .footer = operands_help,
+    .operand = take_operand,
+};
+
+const cli_program paddle_keysend_cli = {
+    .name = "keysend",
+    .synopsis = "[host [port]]",
+    .about = "Steer a pong paddle from the keyboard: \"a\" moves it one way, \"s\" the other.\n",
+    .footer = operands_help,
+    .operand = take_operand,
+};
 
 int paddle_parse_command_line(int argc, char *const argv[], int with_device,
                               struct paddle_options *opts, char *error,
@@ -104,43 +105,13 @@ int paddle_parse_command_line(int argc, char *const argv[], int with_device,
     opts->host = PADDLE_DEFAULT_HOST;
     opts->port = WIRE_PORT_PADDLE1;
     opts->device = PADDLE_DEFAULT_DEVICE;
-    opts->help = 0;
+    operands_taken = 0;
     /* The walk stops at the first null argument, as a C argv ends. */
     int given = argc > 0 ? 1 : 0;
     while (given < argc && argv[given])
         given++;
-    parse_state st = {opts, 0};
-    int r = cli_legacy_parse(given, (char **)argv, with_device ? joysend_options : keysend_options,
-                      &wording, take, &st, error, error_size);
-    if (r != 0 || opts->help)
-        return r;
-    if (with_device && opts->device[0] == '\0') {
-        snprintf(error, error_size, "--device needs a path");
-        return -1;
-    }
-    return 0;
-}
-
-void paddle_usage(const char *prog, int with_device, int to_stderr)
-{
-    FILE *to = to_stderr ? stderr : stdout;
-    if (with_device)
-        fprintf(to,
-                "Usage: %s [--device PATH] [host [port]]\n"
-                "Send the position of joystick axis 0 and button 0 to the pong game.\n"
-                "  --device PATH  joystick device, or a pipe of 8-byte event records\n"
-                "                 (default %s)\n",
-                prog, PADDLE_DEFAULT_DEVICE);
-    else
-        fprintf(to,
-                "Usage: %s [host [port]]\n"
-                "Steer a pong paddle from the keyboard: \"a\" moves it one way, \"s\" the other.\n",
-                prog);
-    fprintf(to,
-            "  host           dotted-decimal address of the game (default %s)\n"
-            "  port           %d for paddle 1, %d for paddle 2 (default %d)\n"
-            "  --help         this text\n",
-            PADDLE_DEFAULT_HOST, WIRE_PORT_PADDLE1, WIRE_PORT_PADDLE2, WIRE_PORT_PADDLE1);
+    return cli_parse(with_device ? &paddle_joysend_cli : &paddle_keysend_cli, given,
+                     (char **)argv, opts, error, error_size);
 }
 
 int paddle_open(const char *text, uint16_t port)

@@ -8,6 +8,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "cli/cli.h"
 #include "wire/wire.h"
 
 #ifdef __cplusplus
@@ -31,20 +32,20 @@ struct paddle_options {
     const char *host;   /* dotted-decimal game host */
     uint16_t port;      /* 8000 for paddle 1, 8001 for paddle 2 */
     const char *device; /* joysend only: the joystick device or a pipe */
-    int help;           /* --help was given */
 };
 
 /* Parse `prog [--device PATH] [host [port]]` (--device only when
- * `with_device`); further plain arguments are ignored. Returns 0, or -1
- * with a one-line reason in `error` (size `error_size`) for an unknown
- * option, a host that is not a dotted-decimal IPv4 address or longer than
- * 255 characters, or a port that is not a number 1..65535. */
+ * `with_device`); further plain arguments are ignored. cli_parse's
+ * answer: CLI_REFUSED with a one-line reason in `error` (size
+ * `error_size`) for an unknown option, a host that is not a
+ * dotted-decimal IPv4 address or longer than 255 characters, or a port
+ * that is not a number 1..65535. */
 int paddle_parse_command_line(int argc, char *const argv[], int with_device,
                               struct paddle_options *opts, char *error,
                               size_t error_size);
 
-/* Print the usage text of joysend (with_device) or keysend. */
-void paddle_usage(const char *prog, int with_device, int to_stderr);
+/* The command lines of joysend and keysend, as --help describes them. */
+extern const struct cli_program paddle_joysend_cli, paddle_keysend_cli;
 
 /* Set the destination and create the sending socket. 0, or -1 when the
  * host is not a dotted-decimal address (a failed socket is not an error:

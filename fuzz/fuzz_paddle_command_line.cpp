@@ -18,13 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int with_device = 0; with_device < 2; with_device++) {
         paddle_options o;
         char err[128];
-        if (paddle_parse_command_line(cmd.argc(), cmd.argv.data(), with_device, &o, err,
-                                      sizeof err) != 0) {
+        int r = paddle_parse_command_line(cmd.argc(), cmd.argv.data(), with_device, &o, err,
+                                          sizeof err);
+        if (r == CLI_REFUSED) {
             if (!memchr(err, 0, sizeof err))
                 __builtin_trap();
             continue;
         }
-        if (o.help)
+        if (r != CLI_RUN)
             continue;
         struct in_addr a;
         if (strlen(o.host) > PADDLE_HOST_MAX || !inet_aton(o.host, &a) || o.port == 0 ||

@@ -15,12 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzz_make_argv(data, size, "prog", 64, &cmd);
     char err[256];
     testfeed_options t;
-    if (testfeed_parse_options(cmd.argc(), cmd.argv.data(), &t, err, sizeof err) == 0 &&
-        !t.help && (t.level < 0 || t.level > 255 || t.rate < 1 || t.hold < 1))
+    if (testfeed_parse_options(cmd.argc(), cmd.argv.data(), &t, err, sizeof err) == CLI_RUN &&
+        (t.level < 0 || t.level > 255 || t.rate < 1 || t.hold < 1))
         __builtin_trap();
     hallview_options h;
-    if (hallview_parse_options(cmd.argc(), cmd.argv.data(), &h, err, sizeof err) == 0 &&
-        !h.help && (h.port < 1 || h.port > 65535))
+    if (hallview_parse_options(cmd.argc(), cmd.argv.data(), &h, err, sizeof err) == CLI_RUN &&
+        (h.port < 1 || h.port > 65535))
         __builtin_trap();
     return 0;
 }

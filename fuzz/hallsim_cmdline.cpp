@@ -28,21 +28,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     struct hallsim_options o;
     char err[256];
-    if (hallsim_parse_options((int)args.size(), argv.data(), &o, err, sizeof err) == 0) {
+    int r = hallsim_parse_options((int)args.size(), argv.data(), &o, err, sizeof err);
+    if (r == CLI_RUN) {
         /* A parse that succeeds leaves a usable target. */
         if (strnlen(o.host, sizeof o.host) >= sizeof o.host || o.port == 0)
             __builtin_trap();
-    } else if (strnlen(err, sizeof err) == 0) {
+    } else if (r == CLI_REFUSED && strnlen(err, sizeof err) == 0) {
         __builtin_trap(); /* a refusal always says why */
     }
 
-    char host[HALLSIM_HOST_SIZE] = "unchanged";
-    unsigned short port = 1;
-    if (hallsim_parse_feed(text.c_str(), host, &port) == 0) {
-        if (port == 0 || strnlen(host, sizeof host) >= sizeof host)
-            __builtin_trap();
-    } else if (strcmp(host, "unchanged") != 0 || port != 1) {
-        __builtin_trap(); /* a refused value leaves the target alone */
-    }
+    std::string feed = text.substr(0, text.find('\0'));
+    char *one[] = {args[0].data(), (char *)"--feed", feed.data(), nullptr};
+    r = hallsim_parse_options(3, one, &o, err, sizeof err);
+    if (r == CLI_RUN && (o.port == 0 || strnlen(o.host, sizeof o.host) >= sizeof o.host))
+        __builtin_trap();
+    if (r != CLI_RUN && r != CLI_REFUSED)
+        __builtin_trap(); /* a value is never taken for --help */
     return 0;
 }

@@ -8,7 +8,6 @@
 
 #include <SDL.h>
 
-#include "cli/cli_legacy.h"
 #include "hallsim/hall.h"
 #include "hallsim/options.h"
 #include "wire/feed_sub.h"
@@ -29,29 +28,36 @@ int fail_after_init(void)
     return -1;
 }
 
+/* The window first, then the receiving socket and the first request, as
+ * the start-up order has it. 0, or -1 (the reason printed) on failure. */
+int start_sim(const hallsim_options &o)
+{
+    feed_sub_init(&feed);
+    feed_sub_set_target(&feed, o.host, o.port);
+    hall_set_windowed(o.window);
+    if (init_lights() != 0)
+        return -1;
+    int port = feed_sub_open(&feed, FIRST_PORT, LAST_PORT);
+    if (port < 0)
+        return fail_after_init();
+    printf("sock: %i\n", port);
+    feed_sub_request(&feed);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     struct hallsim_options o;
     char err[256];
-    int parsed = hallsim_parse_options(argc, argv, &o, err, sizeof err);
-    int settled = cli_legacy_settle(parsed, err, o.help, hallsim_usage);
+    int settled =
+        cli_settle(&hallsim_cli, hallsim_parse_options(argc, argv, &o, err, sizeof err), err);
     if (settled != CLI_GO_ON)
         return settled;
-    feed_sub_init(&feed);
-    feed_sub_set_target(&feed, o.host, o.port);
-    hall_set_windowed(o.window);
-
-    if (init_lights() != 0)
+    if (start_sim(o) != 0)
         return -1;
-
-    int port = feed_sub_open(&feed, FIRST_PORT, LAST_PORT);
-    if (port < 0)
-        return fail_after_init();
-    printf("sock: %i\n", port);
-    feed_sub_request(&feed);
-
+    /* Ends through renderFrame when the user quits, or here on a bad datagram. */
     for (;;) {
         if (feed_sub_read(&feed, light_data) < 0)
             return fail_after_init();

@@ -1,16 +1,13 @@
 /* testfeed_sim.cpp -- the test feed drawn straight into the simulator,
  * with no network in between: the same patterns and command line as
- * testfeed, on the simulator's back-end (--port is taken but unused). */
-#include "cli/cli_legacy.h"
+ * testfeed, on the simulator's back-end. */
 #include "testfeed/testfeed.h"
 
 int main(int argc, char **argv)
 {
-    testfeed_options o;
-    char err[256];
-    int parsed = testfeed_parse_options(argc, argv, &o, err, sizeof err);
-    int settled = cli_legacy_settle(parsed, err, o.help, testfeed_usage);
-    if (settled != CLI_GO_ON)
-        return settled;
-    return testfeed_run(&o);
+    static const testfeed_output simulator = {
+        "Draws wiring test patterns straight into the hallway simulator, with no network\n"
+        "in between (--port is taken but unused). Escape or closing the window ends it.\n",
+        nullptr};
+    return testfeed_main(argc, argv, &simulator);
 }

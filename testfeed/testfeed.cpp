@@ -3,25 +3,17 @@
  * Publishes frames through whatever light output back-end the program
  * links: the network light server (any consumer that subscribes to --port
  * gets them), or the simulator's back-end to draw them directly. An
- * installer uses it to check the wiring and the channel map. The only
- * state is the stop request of a signal. */
+ * installer uses it to check the wiring and the channel map. No state of
+ * its own: the stop signal is the loop floor's. */
 #include "testfeed/testfeed.h"
 
-#include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 #include "interface_2001.h"
+#include "loop/loop.h"
 
 namespace {
-
-volatile sig_atomic_t stop_requested = 0;
-
-void on_signal(int)
-{
-    stop_requested = 1;
-}
 
 /* Fill `frame` for frame number n; prints the step as it begins. */
 void make_frame(const testfeed_options &o, long n, int frame[LIGHT_CHANNELS])
@@ -55,46 +47,45 @@ void make_frame(const testfeed_options &o, long n, int frame[LIGHT_CHANNELS])
     }
 }
 
-void add_ns(struct timespec *t, long ns)
+/* Hand the pattern to the output at o.rate until the frame count is
+ * reached or a stop signal comes. 0, or 1 when the output asks to stop. */
+int publish(const testfeed_options &o)
 {
-    t->tv_nsec += ns;
-    while (t->tv_nsec >= 1000000000L) {
-        t->tv_nsec -= 1000000000L;
-        t->tv_sec++;
+    /* An absolute schedule, so that the rate does not drift with the time
+     * each frame takes. */
+    double start = loop_now();
+    int frame[LIGHT_CHANNELS];
+    for (long n = 0; (o.frames < 0 || n < o.frames) && !loop_stop_signal(); n++) {
+        make_frame(o, n, frame);
+        if (renderFrame(frame) < 0) {
+            fprintf(stderr, "testfeed: the light output asked to stop\n");
+            return 1;
+        }
+        loop_sleep_until(start + (double)(n + 1) / o.rate);
     }
+    return 0;
 }
 
 } // namespace
 
-int testfeed_run(const testfeed_options *opts)
+int testfeed_main(int argc, char **argv, const testfeed_output *output)
 {
-    const testfeed_options &o = *opts;
+    testfeed_options o;
+    char err[256];
+    testfeed_cli.about = output->about;
+    int settled = cli_settle(&testfeed_cli, testfeed_parse_options(argc, argv, &o, err, sizeof err),
+                             err);
+    if (settled != CLI_GO_ON)
+        return settled;
+    if (output->use_port)
+        output->use_port(o.port);
     if (init_lights() != 0) {
         fprintf(stderr, "testfeed: cannot open the light output (UDP port %d)\n", o.port);
         return 1;
     }
-    signal(SIGINT, on_signal);
-    signal(SIGTERM, on_signal);
-
-    /* Absolute schedule, so that the rate does not drift with the time
-     * each frame takes. */
-    const long period_ns = 1000000000L / o.rate;
-    struct timespec next;
-    clock_gettime(CLOCK_MONOTONIC, &next);
-    int frame[LIGHT_CHANNELS];
-    int status = 0;
-    for (long n = 0; (o.frames < 0 || n < o.frames) && !stop_requested; n++) {
-        make_frame(o, n, frame);
-        if (renderFrame(frame) < 0) {
-            fprintf(stderr, "testfeed: the light output asked to stop\n");
-            status = 1;
-            break;
-        }
-        add_ns(&next, period_ns);
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, NULL) != 0 &&
-               !stop_requested)
-            ;
-    }
+    /* After init_lights: the simulator's back-end brings handlers of its own. */
+    loop_catch_signals(0);
+    int status = publish(o);
     deinit_lights();
     return status;
 }

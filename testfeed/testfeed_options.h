@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "cli/cli.h"
+
 enum testfeed_pattern { TESTFEED_WALK, TESTFEED_BOXES, TESTFEED_ALL, TESTFEED_OFF };
 
 struct testfeed_options {
@@ -13,14 +15,14 @@ struct testfeed_options {
     int level;       /* level of the lit channels */
     long frames;     /* stop after this many frames; -1 runs for ever */
     testfeed_pattern pattern;
-    int help;        /* --help was given */
 };
 
-/* Fill *o from the arguments (defaults first). 0 on success; -1 with a
- * one-line explanation in err otherwise. */
-int testfeed_parse_options(int argc, char **argv, testfeed_options *o,
-                           char *err, size_t errlen);
+/* Fill *o from the arguments (defaults first): cli_parse's answer, with a
+ * one-line reason in err when it is CLI_REFUSED. */
+int testfeed_parse_options(int argc, char **argv, testfeed_options *o, char *err,
+                           size_t errlen);
 
-extern const char testfeed_usage[];
+/* The command line as --help describes it; each program fills in `about`. */
+extern cli_program testfeed_cli;
 
 #endif

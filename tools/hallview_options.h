@@ -4,20 +4,22 @@
 
 #include <stddef.h>
 
+#include "cli/cli.h"
+
 struct hallview_options {
-    char host[64];     /* producer's dotted-decimal address */
+    char host[16];     /* producer's dotted-decimal address */
     int port;          /* producer's server port */
     int once;          /* print one frame as 60 numbers and exit */
     long frames;       /* stop after this many frames; -1 for ever */
     int timeout;       /* seconds to wait for a frame before giving up; 0 never */
-    int help;
 };
 
-/* Fill *o from the arguments (defaults first). 0 on success; -1 with a
- * one-line explanation in err otherwise. */
-int hallview_parse_options(int argc, char **argv, hallview_options *o,
-                           char *err, size_t errlen);
+/* Fill *o from the arguments (defaults first): cli_parse's answer, with a
+ * one-line reason in err when it is CLI_REFUSED. */
+int hallview_parse_options(int argc, char **argv, hallview_options *o, char *err,
+                           size_t errlen);
 
-extern const char hallview_usage[];
+/* The command line as --help describes it. */
+extern const cli_program hallview_cli;
 
 #endif

@@ -7,30 +7,19 @@
 #include <math.h>
 #include <stdio.h>
 
-#include "cli/cli_legacy.h"
+#include "cli/cli.h"
 
 static const float HALF_CYCLE = 3.14159f;
 static const double ANGLE_STEP = 0.001;
 static const float POWER_SCALE = 512;
 static const float ANGLE_SCALE = 120;
 
-/* The program takes --help and nothing else. */
-static const char REFUSAL[] = "dimtable: takes no arguments (try --help)";
-static const cli_option options[] = {
-    {"help", 'h', CLI_NO_VALUE, 0, NULL},
-    {NULL, 0, CLI_NO_VALUE, 0, NULL},
+/* No options of its own: --help and --version. */
+static const cli_program dimtable_cli = {
+    .name = "dimtable",
+    .about = "Prints the dimming table (firing delay in 1/120ths of the AC\n"
+             "half-cycle for each power level 0..255), 16 values a line.\n",
 };
-static const cli_wording wording = {REFUSAL, REFUSAL};
-
-static int take(void *help, int key, const char *, char *err, size_t errlen)
-{
-    if (key == CLI_OPERAND) {
-        snprintf(err, errlen, "%s", REFUSAL);
-        return -1;
-    }
-    *(int *)help = 1;
-    return 1;
-}
 
 /* Power gone by at `angle`: 512/pi times the integral of sin^2 from 0. */
 static float get_power(float angle)
@@ -40,17 +29,10 @@ static float get_power(float angle)
     return integral / HALF_CYCLE * POWER_SCALE;
 }
 
-int main(int argc, char **argv)
+/* The table, as the box driver's initialiser wants it: a newline, then
+ * 16 lines of 16 values, each followed by a comma. */
+static void print_table(void)
 {
-    int help = 0;
-    char err[64];
-    int parsed = cli_legacy_parse(argc, argv, options, &wording, take, &help, err, sizeof err);
-    int settled = cli_legacy_settle(parsed, err, help,
-                             "usage: dimtable\n"
-                             "Prints the dimming table (firing delay in 1/120ths of the AC\n"
-                             "half-cycle for each power level 0..255), 16 values a line.\n");
-    if (settled != CLI_GO_ON)
-        return settled;
     for (int i = 0; i < 256; i++) {
         int result = -1;
         for (float theta = 0; theta < HALF_CYCLE; theta = (float)(theta + ANGLE_STEP)) {
@@ -63,5 +45,15 @@ int main(int argc, char **argv)
         printf("% 2i,", result);
     }
     printf("\n");
+}
+
+int main(int argc, char **argv)
+{
+    char err[256];
+    int settled =
+        cli_settle(&dimtable_cli, cli_parse(&dimtable_cli, argc, argv, NULL, err, sizeof err), err);
+    if (settled != CLI_GO_ON)
+        return settled;
+    print_table();
     return 0;
 }

@@ -2,18 +2,18 @@
  * go to every subscriber of --port through the network light server. */
 #include <stdint.h>
 
-#include "cli/cli_legacy.h"
 #include "netserver/hall.h"
 #include "testfeed/testfeed.h"
 
+static void publish_on(int port)
+{
+    server_port = (uint16_t)port;
+}
+
 int main(int argc, char **argv)
 {
-    testfeed_options o;
-    char err[256];
-    int parsed = testfeed_parse_options(argc, argv, &o, err, sizeof err);
-    int settled = cli_legacy_settle(parsed, err, o.help, testfeed_usage);
-    if (settled != CLI_GO_ON)
-        return settled;
-    server_port = (uint16_t)o.port;
-    return testfeed_run(&o);
+    static const testfeed_output network = {
+        "Publishes wiring test patterns as light frames to every subscriber of --port.\n",
+        publish_on};
+    return testfeed_main(argc, argv, &network);
 }

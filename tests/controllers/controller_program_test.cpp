@@ -158,7 +158,7 @@ TEST(KeysendInput, RefusesOverlongHostAndHelps)
     tp::Child help = tp::start({KEYSEND, "--help"});
     ASSERT_TRUE(tp::wait_for(help, 5000));
     EXPECT_EQ(tp::exit_code(help), 0);
-    EXPECT_NE(tp::out(help).find("Usage: keysend [host [port]]"), std::string::npos);
+    EXPECT_NE(tp::out(help).find("usage: keysend [host [port]]"), std::string::npos);
 }
 
 namespace {
@@ -268,7 +268,6 @@ TEST_F(Joysend, BadArgumentsAreRefusedBeforeOpeningTheDevice)
         ASSERT_TRUE(tp::wait_for(c, 5000));
         EXPECT_EQ(tp::exit_code(c), 2) << bad[1];
         EXPECT_NE(tp::err(c).find("joysend: "), std::string::npos);
-        EXPECT_NE(tp::err(c).find("Usage: joysend"), std::string::npos);
     }
     tp::Child help = tp::start({JOYSEND, "--help"});
     ASSERT_TRUE(tp::wait_for(help, 5000));

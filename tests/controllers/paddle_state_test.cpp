@@ -130,7 +130,6 @@ TEST(PaddleCommandLine, DefaultsAndPositionalHostAndPort)
     EXPECT_STREQ(p.opts.host, "127.0.0.1");
     EXPECT_EQ(p.opts.port, 8000);
     EXPECT_STREQ(p.opts.device, "/dev/js0");
-    EXPECT_EQ(p.opts.help, 0);
 
     p = parse({"keysend", "10.0.0.7", "8001", "extra", "ignored"}, 0);
     ASSERT_EQ(p.result, 0) << p.error;
@@ -157,8 +156,8 @@ TEST(PaddleCommandLine, DeviceOptionOnlyForJoysend)
 
 TEST(PaddleCommandLine, HelpWins)
 {
-    EXPECT_EQ(parse({"joysend", "--help"}).opts.help, 1);
-    EXPECT_EQ(parse({"keysend", "10.0.0.1", "-h"}, 0).opts.help, 1);
+    EXPECT_EQ(parse({"joysend", "--help"}).result, CLI_HELP);
+    EXPECT_EQ(parse({"keysend", "10.0.0.1", "-h"}, 0).result, CLI_HELP);
 }
 
 TEST(PaddleCommandLine, RefusesBadHostsAndPorts)

@@ -256,5 +256,5 @@ TEST(PongCommandLine, HelpAndUnknownArguments)
     tp::Child bad = tp::start({HALLPONG, "--fast"});
     ASSERT_TRUE(tp::wait_for(bad, 5000));
     EXPECT_EQ(tp::exit_code(bad), 2);
-    EXPECT_NE(tp::err(bad).find("unknown argument '--fast'"), std::string::npos);
+    EXPECT_NE(tp::err(bad).find("unknown option '--fast'"), std::string::npos);
 }

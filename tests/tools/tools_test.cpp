@@ -173,6 +173,64 @@ TEST(TerminalView, RenewsWithinTwoSecondsWhenNoFrameComes)
     close(producer);
 }
 
+/* Each program's --help names every option it takes and --version
+ * answers; a refusal is one line on standard error and status 2. */
+TEST(ToolCommandLines, HelpNamesEveryOptionAndARefusalIsOneLine)
+{
+    struct {
+        std::string program;
+        std::vector<std::string> in_help;
+        std::vector<std::string> refused;
+    } cases[] = {
+        {"testfeed",
+         {"--port N", "--rate N", "--hold N", "--level N", "--frames N", "walk", "boxes", "all",
+          "off"},
+         {"--rate", "0"}},
+        {"hallview", {"--host ADDR", "--port N", "--once", "--frames N", "--timeout S"},
+         {"--frames", "0"}},
+        {"dimtable", {"16 values a line"}, {"extra"}},
+    };
+    for (auto &c : cases) {
+        Child help = start({BIN + c.program, "--help"});
+        ASSERT_TRUE(wait_for(help, 5000));
+        EXPECT_EQ(exit_code(help), 0) << c.program;
+        for (auto &word : c.in_help)
+            EXPECT_NE(out(help).find(word), std::string::npos) << c.program << ": " << word;
+
+        Child version = start({BIN + c.program, "--version"});
+        ASSERT_TRUE(wait_for(version, 5000));
+        EXPECT_EQ(exit_code(version), 0) << c.program;
+        EXPECT_EQ(out(version).rfind(c.program + " (hallway-lights) ", 0), 0u) << out(version);
+
+        std::vector<std::string> bad = c.refused;
+        bad.insert(bad.begin(), BIN + c.program);
+        Child refused = start(bad);
+        ASSERT_TRUE(wait_for(refused, 5000));
+        EXPECT_EQ(exit_code(refused), 2) << c.program;
+        std::string said = err(refused);
+        EXPECT_EQ(said.rfind(c.program + ": ", 0), 0u) << said;
+        EXPECT_EQ(said.find('\n'), said.size() - 1) << said;
+        EXPECT_EQ(out(refused), "") << c.program;
+    }
+}
+
+/* SIGINT and SIGTERM end the feed and the view through their loops, with
+ * status 0, rather than killing them mid-frame. */
+TEST(ToolSignals, AStopSignalEndsTheFeedAndTheViewCleanly)
+{
+    for (int sig : {SIGINT, SIGTERM}) {
+        std::string port = std::to_string(testing_udp::free_port());
+        Child feed = start({BIN + "testfeed", "--port", port, "--rate", "100", "all"});
+        ASSERT_TRUE(wait_for_output(feed, "Initialized", 10000));
+        Child view = start({BIN + "hallview", "--port", port});
+        ASSERT_TRUE(wait_for_output(view, "\n", 10000)) << "no frame reached the view";
+        stop(view, sig);
+        EXPECT_EQ(exit_code(view), 0) << "hallview, signal " << sig;
+        stop(feed, sig);
+        EXPECT_EQ(exit_code(feed), 0) << "testfeed, signal " << sig;
+    }
+}
+
 /* Option parsing through the same functions the programs use. */
 int parse_feed(std::vector<std::string> args, testfeed_options *o, std::string *msg)
 {
