@@ -1,5 +1,6 @@
-/* host_api.h -- inside the plug-in: the table of patterns by name behind
- * glim_host_api.h, as the scheduler uses it. */
+/* host_api.h -- inside the plug-in: the patterns by name behind
+ * glim_host_api.h, as the scheduler asks for the name of a fixed pattern
+ * a host hands over. */
 #ifndef GLIM_HOST_API_INTERNAL_H
 #define GLIM_HOST_API_INTERNAL_H
 
