@@ -10,7 +10,6 @@
 #include <limits.h>
 #include <pthread.h>
 #include <stdio.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -39,10 +38,6 @@ bool status_line = false;                /* stderr is a terminal */
 long last_callbacks = 0;
 char pattern_label[HOST_PATTERN_NAME_MAX + 32];
 const char *last_pattern = nullptr;      /* the last one the plug-in named */
-
-void *render_main(void *);
-gboolean on_disable(gpointer);
-gboolean on_player_done(gpointer);
 
 /* Stop and join the rendering thread (main thread, GDK lock not held). */
 void stop_render_thread(void)
