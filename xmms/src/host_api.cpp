@@ -56,6 +56,11 @@ const char *pattern_name_of(const pattern_info *info)
     return nullptr;
 }
 
+const char *host_api_name(int place)
+{
+    return named_patterns[place].name;
+}
+
 extern "C" const glim_host_api *glim_get_host_api(int version)
 {
     return version == GLIM_HOST_API_VERSION ? &api : nullptr;

@@ -34,6 +34,10 @@
     X(explosion, 0)             \
     X(auto_pong, 0)
 
+/* Each pattern's place in the list: PATTERN_LIST_sine_wave is 0. */
+#define PATTERN_LIST_PLACE(NAME, ROWS) PATTERN_LIST_##NAME,
+enum { PATTERN_LIST(PATTERN_LIST_PLACE) };
+
 /* M(NAME) once for each of the pattern's ROWS rows. */
 #define PATTERN_LIST_ROWS(NAME, ROWS, M) PATTERN_LIST_ROWS_##ROWS(NAME, M)
 #define PATTERN_LIST_ROWS_0(NAME, M)

@@ -21,16 +21,17 @@
 int light_data[LIGHT_CHANNELS];
 int num_patterns;
 
-/* A row of the table, and its name. */
+/* A row of the table, and its pattern's place in the list. */
 #define SCHEDULER_ROW(NAME) {NAME##_init, NAME##_frame, NAME##_deinit},
-#define SCHEDULER_ROW_NAME(NAME) #NAME,
+#define SCHEDULER_ROW_PLACE(NAME) PATTERN_LIST_##NAME,
 #define SCHEDULER_ROWS(NAME, ROWS) PATTERN_LIST_ROWS(NAME, ROWS, SCHEDULER_ROW)
-#define SCHEDULER_ROW_NAMES(NAME, ROWS) PATTERN_LIST_ROWS(NAME, ROWS, SCHEDULER_ROW_NAME)
+#define SCHEDULER_ROW_PLACES(NAME, ROWS) PATTERN_LIST_ROWS(NAME, ROWS, SCHEDULER_ROW_PLACE)
 
 namespace {
 
-/* The name of each row of `patterns`, for hosts that ask what runs. */
-const char *const row_names[] = {PATTERN_LIST(SCHEDULER_ROW_NAMES)};
+/* Where each row of `patterns` is in the list: its name is the host
+ * API's, the very string a host finds listed. */
+const unsigned char row_places[] = {PATTERN_LIST(SCHEDULER_ROW_PLACES)};
 
 /* Draws per callback before the scheduler gives up until the next one,
  * so a table whose every init refuses cannot hang the player. With one
@@ -75,7 +76,7 @@ void draw_pattern(void)
         if (result == 0) {
             current_pattern = row;
             current_rec = rec;
-            current_name.store(fixed_set ? fixed_name : row_names[row]);
+            current_name.store(fixed_set ? fixed_name : host_api_name(row_places[row]));
             time_left = rand() % 250 + 125;
             refusal_reported = false;
             return;
