@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     host_options o;
     char err[256];
-    if (host_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err) == 0 &&
-        o.action != HOST_HELP) {
+    int r = host_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err);
+    if (r == CLI_RUN) {
         /* what the parser handed back must be usable as it claims (after
          * --help nothing else is looked at) */
         if (o.has_pattern && strlen(o.pattern_name) > HOST_PATTERN_NAME_MAX)
@@ -34,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             o.light_delay_ms > HOST_LIGHT_DELAY_MAX_MS ||
             (o.source == HOST_SOURCE_CAPTURE && o.light_delay_ms < 0))
             __builtin_trap();  /* live input cannot be seen ahead */
-    } else if (memchr(err, '\n', strnlen(err, sizeof err))) {
-        __builtin_trap();  /* reasons are one line */
+    } else if (r == CLI_REFUSED && (!memchr(err, '\0', sizeof err) || strchr(err, '\n') ||
+                                    strncmp(err, "glimhost: ", 10) != 0)) {
+        __builtin_trap();  /* reasons are one line, naming the program */
     }
 
     char name[HOST_PATTERN_NAME_MAX + 1];

@@ -9,9 +9,10 @@
 #include <pulse/simple.h>
 #include <math.h>
 #include <stdio.h>
-#include <time.h>
 
 #include <atomic>
+
+#include "loop/loop.h"
 
 namespace {
 
@@ -106,9 +107,7 @@ void out_write(const int16_t *stereo, int frames, int64_t now_ns)
             go_silent(written, now_ns);
         } else {
             /* in the stream once the write returns (it may wait for room) */
-            struct timespec ts;
-            clock_gettime(CLOCK_MONOTONIC, &ts);
-            entered = (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+            entered = loop_now_ns();
         }
     }
     note_entry(written, frames, entered);

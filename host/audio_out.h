@@ -16,7 +16,7 @@ extern "C" {
  * why). Returns 1 for sound, 0 for silence. */
 int out_open(int rate, int mute);
 
-/* Start the clock: playback position 0 is `now_ns` (CLOCK_MONOTONIC). */
+/* Start the clock: playback position 0 is `now_ns` (loop_now_ns). */
 void out_start(int64_t now_ns);
 
 /* Frames to keep written ahead of the playback position (the stream's
@@ -30,7 +30,7 @@ void out_write(const int16_t *stereo, int frames, int64_t now_ns);
 /* Frames heard so far, at time now_ns. */
 int64_t out_position(int64_t now_ns);
 
-/* Time (CLOCK_MONOTONIC ns) at which the frame at `position` entered the
+/* Time (loop_now_ns) at which the frame at `position` entered the
  * playback stream, for latency measurements; -1 when no longer known. */
 int64_t out_entry_time(int64_t position);
 

@@ -3,25 +3,24 @@
  * (enable, disable, playback start and stop happen here), spectrum
  * callbacks from a rendering thread that plays the music. The plug-in's
  * disable request only sets a flag and wakes the main loop, which then
- * stops the rendering thread and disables the plug-in in its own time. */
+ * stops the rendering thread and disables the plug-in in its own time;
+ * SIGINT, SIGTERM and SIGHUP wake it through the loop floor's descriptor. */
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <limits.h>
 #include <pthread.h>
-#include <signal.h>
 #include <stdio.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <atomic>
 
-#include "cli/cli_legacy.h"
 #include "host/audio_out.h"
 #include "host/audio_source.h"
 #include "host/host_options.h"
 #include "host/player.h"
 #include "host/plugin.h"
 #include "host/private_display.h"
+#include "loop/loop.h"
 
 namespace {
 
@@ -39,10 +38,6 @@ bool status_line = false;                /* stderr is a terminal */
 long last_callbacks = 0;
 char pattern_label[HOST_PATTERN_NAME_MAX + 32];
 const char *last_pattern = nullptr;      /* the last one the plug-in named */
-
-void *render_main(void *);
-gboolean on_disable(gpointer);
-gboolean on_player_done(gpointer);
 
 /* Stop and join the rendering thread (main thread, GDK lock not held). */
 void stop_render_thread(void)
@@ -106,7 +101,9 @@ gboolean on_player_done(gpointer)
     return G_SOURCE_REMOVE;
 }
 
-gboolean on_signal(gpointer)
+/* SIGINT, SIGTERM or SIGHUP came (the floor's descriptor turned
+ * readable): end as at the end of the music. */
+gboolean on_stop_signal(gint, GIOCondition, gpointer)
 {
     shut_down();
     return G_SOURCE_REMOVE;
@@ -161,28 +158,32 @@ static void host_disable_plugin(VisPlugin *)
 }
 }
 
-int main(int argc, char **argv)
-{
-    char err[512] = "";
-    int parsed = host_parse_options(argc, argv, &opts, err, sizeof err);
-    char refusal[sizeof err + 16];
-    snprintf(refusal, sizeof refusal, "glimhost: %s", err);
-    int settled = cli_legacy_settle(parsed, refusal, opts.action == HOST_HELP, host_usage);
-    if (settled != CLI_GO_ON)
-        return settled;
-    char default_path[PATH_MAX + 32];
-    const char *plugin_path = opts.plugin ? opts.plugin
-                                          : plugin_default_path(default_path, sizeof default_path);
-    if (opts.action == HOST_LIST_PATTERNS) {
-        if (plugin_open(plugin_path, err, sizeof err) != 0)
-            return fail(err);
-        int listed = plugin_list_patterns(err, sizeof err);
-        if (listed < 0)
-            return fail(err);
-        return listed > 0 ? 0 : 1;
-    }
+namespace {
 
-    /* The source first: a bad file is one line and nothing else. */
+/* --plugin, or the library beside the program. */
+const char *plugin_path(void)
+{
+    static char default_path[PATH_MAX + 32];
+    return opts.plugin ? opts.plugin : plugin_default_path(default_path, sizeof default_path);
+}
+
+/* --list-patterns: the plug-in's pattern names, then the exit status. */
+int list_patterns(void)
+{
+    char err[512];
+    if (plugin_open(plugin_path(), err, sizeof err) != 0)
+        return fail(err);
+    int listed = plugin_list_patterns(err, sizeof err);
+    if (listed < 0)
+        return fail(err);
+    return listed > 0 ? 0 : 1;
+}
+
+/* The music first: a bad file is one line and nothing else. 0, or the
+ * exit status (2 for a light delay the player cannot hold). */
+int open_music(void)
+{
+    char err[512];
     int rc = 0;
     if (opts.source == HOST_SOURCE_FILE)
         rc = source_open_file(&source, opts.file, err, sizeof err);
@@ -199,8 +200,15 @@ int main(int argc, char **argv)
         return 2;
     }
     player_set_light_delay(opts.light_delay_ms);
+    return 0;
+}
 
-    if (plugin_open(plugin_path, err, sizeof err) != 0)
+/* Load the plug-in and hand it, through its host API, what the command
+ * line asks of it before it is enabled. 0, or the exit status. */
+int load_plugin(void)
+{
+    char err[512];
+    if (plugin_open(plugin_path(), err, sizeof err) != 0)
         return fail(err);
     vp = plugin_record(host_disable_plugin, err, sizeof err);
     if (!vp)
@@ -214,23 +222,37 @@ int main(int argc, char **argv)
     } else {
         snprintf(pattern_label, sizeof pattern_label, "random patterns");
     }
-    status_line = isatty(2);
+    return 0;
+}
 
-    /* The plug-in's preview runs under the GDK thread lock. */
+/* The display for the plug-in's preview window (a private one with
+ * --headless), under the GDK thread lock the preview runs with. */
+int open_display(int *argc, char ***argv)
+{
+    char err[512];
 #if !GLIB_CHECK_VERSION(2, 32, 0)
     g_thread_init(nullptr);
 #endif
     gdk_threads_init();
     if (opts.headless && private_display_ensure(err, sizeof err) != 0)
         return fail(err);
-    if (!gtk_init_check(&argc, &argv))
+    if (!gtk_init_check(argc, argv))
         return fail("cannot open the X display (the plug-in's preview window needs one; "
                     "set DISPLAY, or run under Xvfb)");
+    return 0;
+}
 
+/* Enable the plug-in and start the rendering thread, as a player does
+ * when playback starts; the main loop is told of stop signals. Returns
+ * holding the GDK lock, which gtk_main expects. 0, or the exit status. */
+int start_playing(void)
+{
     if (!source.live)
         out_open(source.rate, opts.mute);
     if (player_prepare(&source, vp, opts.rate, opts.frames) != 0)
         return fail("cannot plan the FFT");
+    if (loop_catch_signals(LOOP_HUP) != 0)
+        return 1;
 
     gdk_threads_enter();
     /* Enable: the plug-in binds its server socket here, before any callback. */
@@ -252,15 +274,18 @@ int main(int argc, char **argv)
     }
     render_running = true;
 
-    g_unix_signal_add(SIGINT, on_signal, nullptr);
-    g_unix_signal_add(SIGTERM, on_signal, nullptr);
-    g_unix_signal_add(SIGHUP, on_signal, nullptr);
+    g_unix_fd_add(loop_signal_fd(), G_IO_IN, on_stop_signal, nullptr);
+    status_line = isatty(2);
     if (status_line)
         g_timeout_add(1000, on_status, nullptr);
+    return 0;
+}
 
-    gtk_main();
+/* After the main loop: the sound drained at the end of the music, the
+ * source closed. The exit status. */
+int stop_playing(void)
+{
     gdk_threads_leave();
-
     if (status_line)
         fputc('\n', stderr);
     out_close(player_result.load() == PLAYER_END_OF_SOURCE);
@@ -268,4 +293,28 @@ int main(int argc, char **argv)
     if (player_result.load() == PLAYER_ERROR)
         exit_status = 1;
     return exit_status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    char err[512];
+    int settled = cli_settle(&host_cli, host_parse_options(argc, argv, &opts, err, sizeof err),
+                             err);
+    if (settled != CLI_GO_ON)
+        return settled;
+    if (opts.action == HOST_LIST_PATTERNS)
+        return list_patterns();
+    int failed = open_music();
+    if (!failed)
+        failed = load_plugin();
+    if (!failed)
+        failed = open_display(&argc, &argv);
+    if (!failed)
+        failed = start_playing();
+    if (failed)
+        return failed;
+    gtk_main();
+    return stop_playing();
 }

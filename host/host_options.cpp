@@ -1,182 +1,135 @@
-/* host_options.cpp -- parse glimhost's command line into a host_options
- * record. Numbers are read whole and range-checked, so "--rate 3x" or
- * "--port 70000" is refused instead of being half-read. */
+/* host_options.cpp -- glimhost's options, one row each. What to play is
+ * chosen by three rows (--demo, --capture, FILE) that count themselves,
+ * so that giving two of them is refused after the walk. */
 #include "host/host_options.h"
-#include "cli/cli_legacy.h"
-#include "wire/wire.h"
 
 #include <stdio.h>
 #include <string.h>
 
-const char host_usage[] =
-    "usage: glimhost [OPTIONS] [FILE]\n"
-    "Load the light-show plug-in, play music to it the way an audio player does\n"
-    "and run the light show: frames go to the plug-in's network light server.\n"
-    "\n"
-    "What to play (one of):\n"
-    "  --demo                  built-in music, synthesised as it plays (the default)\n"
-    "  FILE                    any sound file libsndfile reads (WAV, FLAC, OGG, ...)\n"
-    "  --capture [SOURCE]      live input from the sound server; by default the\n"
-    "                          monitor of the default output (what this computer plays)\n"
-    "Options:\n"
-    "  --mute                  play silently in real time; without it the music goes\n"
-    "                          to the sound server (PulseAudio, PipeWire) when one\n"
-    "                          answers, and plays silently when none does\n"
-    "  --plugin PATH           plug-in to load (default: lib/libglim.so beside the\n"
-    "                          directory of this program, else the installed one\n"
-    "                          in lib/hallway-lights there)\n"
-    "  --pattern NAME[:OPTS]   run only pattern NAME, its init getting the option\n"
-    "                          string OPTS, e.g. --pattern \"rise:center=4 speed=2\"\n"
-    "  --port N                the plug-in's light server port (default " WIRE_TEXT(WIRE_PORT_MUSIC) ")\n"
-    "  --rate HZ               spectrum callbacks a second (default: one per 512\n"
-    "                          samples played, about 86 at 44.1 kHz); the music\n"
-    "                          still plays in real time, each callback analyses\n"
-    "                          the newest 512 samples played\n"
-    "  --frames N              stop after N callbacks\n"
-    "  --light-delay MS        the lights MS milliseconds later than the sound\n"
-    "                          (-2000..2000, default 0), for a sound path slower\n"
-    "                          than the lamps; negative: earlier, each callback\n"
-    "                          analysing what will be heard -MS from now, to make\n"
-    "                          up for the lamps' own path (not with --capture)\n"
-    "  --keep-playing          go on playing when the plug-in asks to be disabled\n"
-    "  --headless              without a usable X display, give the preview window a\n"
-    "                          private one (Xvfb), stopped when glimhost ends\n"
-    "  --list-patterns         list the patterns the plug-in exports, then exit\n"
-    "  --help                  show this text\n"
-    "Needs an X display for the plug-in's preview window, or --headless (except\n"
-    "for --help and --list-patterns). Ends with 0 at the end of FILE, after\n"
-    "--frames, on SIGINT/SIGTERM, or when the plug-in disables itself; 1 on an\n"
-    "error (one line on standard error), 2 on a bad command line.\n";
+#include "wire/wire.h"
 
 namespace {
 
-enum {
-    KEY_HELP, KEY_LIST, KEY_DEMO, KEY_MUTE, KEY_KEEP, KEY_CAPTURE,
-    KEY_PLUGIN, KEY_PATTERN, KEY_PORT, KEY_RATE, KEY_FRAMES, KEY_HEADLESS, KEY_LIGHT_DELAY
-};
-
-const char LIGHT_DELAY_REFUSAL[] =
-    "--light-delay needs whole milliseconds, -2000..2000, not \"%s\"";
-
-const char PATTERN_REFUSAL[] =
-    "--pattern needs NAME[:OPTIONS] (NAME of letters, digits and '_'), not \"%s\"";
-
-const cli_option options[] = {
-    {"help", 'h', CLI_NO_VALUE, KEY_HELP, nullptr},
-    {"list-patterns", 0, CLI_NO_VALUE, KEY_LIST, nullptr},
-    {"demo", 0, CLI_NO_VALUE, KEY_DEMO, nullptr},
-    {"mute", 0, CLI_NO_VALUE, KEY_MUTE, nullptr},
-    {"keep-playing", 0, CLI_NO_VALUE, KEY_KEEP, nullptr},
-    {"headless", 0, CLI_NO_VALUE, KEY_HEADLESS, nullptr},
-    {"capture", 0, CLI_MAYBE_VALUE, KEY_CAPTURE, nullptr},
-    {"plugin", 0, CLI_VALUE, KEY_PLUGIN, "--plugin needs a path"},
-    {"pattern", 0, CLI_VALUE, KEY_PATTERN,
-     "--pattern needs NAME[:OPTIONS] (NAME of letters, digits and '_'), not \"\""},
-    {"port", 0, CLI_VALUE, KEY_PORT, "--port needs a number 1..65535, not \"\""},
-    {"rate", 0, CLI_VALUE, KEY_RATE, "--rate needs callbacks a second, 0.1..20000, not \"\""},
-    {"frames", 0, CLI_VALUE, KEY_FRAMES, "--frames needs a number 1..2147483647, not \"\""},
-    {"light-delay", 0, CLI_VALUE, KEY_LIGHT_DELAY,
-     "--light-delay needs whole milliseconds, -2000..2000, not \"\""},
-    {nullptr, 0, CLI_NO_VALUE, 0, nullptr},
-};
-const cli_wording wording = {"unknown option %s (try --help)", "%s needs a value"};
-
-/* What the walk fills: the options, and how many of --demo, --capture and
- * FILE were given. */
-struct parse_state {
-    host_options *o;
-    int sources;
-};
-
-int refuse(char *err, size_t err_len, const char *fmt, const char *what)
+int set_demo(void *record, const char *, char *, size_t)
 {
-    snprintf(err, err_len, fmt, what);
-    return -1;
+    host_options *o = (host_options *)record;
+    o->source = HOST_SOURCE_DEMO;
+    o->sources_given++;
+    return 0;
 }
 
-/* One option or operand (the FILE) into the record. */
-int take(void *record, int key, const char *v, char *err, size_t err_len)
+/* --capture alone is the default output's monitor; "--capture=" names
+ * nothing and is refused. */
+int set_capture(void *record, const char *value, char *err, size_t errlen)
 {
-    parse_state *st = (parse_state *)record;
-    host_options *o = st->o;
-    long p;
-    switch (key) {
-    case CLI_OPERAND:
-        if (o->file)
-            return refuse(err, err_len, "more than one file: %s", v);
-        o->file = v;
-        o->source = HOST_SOURCE_FILE;
-        st->sources++;
-        return 0;
-    case KEY_HELP:
-        o->action = HOST_HELP;
-        return 1;
-    case KEY_LIST:
-        o->action = HOST_LIST_PATTERNS;
-        return 0;
-    case KEY_DEMO:
-        o->source = HOST_SOURCE_DEMO;
-        st->sources++;
-        return 0;
-    case KEY_MUTE:
-        o->mute = 1;
-        return 0;
-    case KEY_KEEP:
-        o->keep_playing = 1;
-        return 0;
-    case KEY_HEADLESS:
-        o->headless = 1;
-        return 0;
-    case KEY_CAPTURE:
-        o->source = HOST_SOURCE_CAPTURE;
-        st->sources++;
-        if (v && !*v)
-            return refuse(err, err_len, "%s", "--capture= needs a source name");
-        o->capture_source = v;
-        return 0;
-    case KEY_PLUGIN:
-        if (!*v)
-            return refuse(err, err_len, "%s", "--plugin needs a path");
-        o->plugin = v;
-        return 0;
-    case KEY_PATTERN:
-        if (host_split_pattern(v, o->pattern_name, &o->pattern_options) != 0)
-            return refuse(err, err_len, PATTERN_REFUSAL, v);
-        o->has_pattern = 1;
-        return 0;
-    case KEY_PORT:
-        if (cli_parse_long(v, 1, 65535, &p) != 0)
-            return refuse(err, err_len, "--port needs a number 1..65535, not \"%s\"", v);
-        o->port = (int)p;
-        return 0;
-    case KEY_RATE:
-        if (cli_parse_double(v, 0.1, 20000.0, &o->rate) != 0)
-            return refuse(err, err_len, "--rate needs callbacks a second, 0.1..20000, not \"%s\"",
-                          v);
-        return 0;
-    case KEY_LIGHT_DELAY:
-        if (cli_parse_long(v, -HOST_LIGHT_DELAY_MAX_MS, HOST_LIGHT_DELAY_MAX_MS, &p) != 0)
-            return refuse(err, err_len, LIGHT_DELAY_REFUSAL, v);
-        o->light_delay_ms = (int)p;
-        return 0;
-    default:
-        if (cli_parse_long(v, 1, 0x7fffffffL, &o->frames) != 0)
-            return refuse(err, err_len, "--frames needs a number 1..2147483647, not \"%s\"", v);
-        return 0;
+    host_options *o = (host_options *)record;
+    o->source = HOST_SOURCE_CAPTURE;
+    o->sources_given++;
+    if (value && !*value) {
+        snprintf(err, errlen, "expected a source name, got ''");
+        return -1;
     }
+    o->capture_source = value;
+    return 0;
 }
 
-/* The reason quotes the user's text: keep it on one line. */
-int one_line(char *err, size_t err_len)
+int set_file(void *record, const char *value, char *err, size_t errlen)
 {
-    if (err && err_len)
-        for (char *c = err; *c; c++)
-            if ((unsigned char)*c < 0x20)
-                *c = '?';
-    return -1;
+    host_options *o = (host_options *)record;
+    if (o->file) {
+        snprintf(err, errlen, "more than one file: '%.60s'", value);
+        return -1;
+    }
+    o->file = value;
+    o->source = HOST_SOURCE_FILE;
+    o->sources_given++;
+    return 0;
 }
+
+int set_pattern(void *record, const char *value, char *err, size_t errlen)
+{
+    host_options *o = (host_options *)record;
+    if (host_split_pattern(value, o->pattern_name, &o->pattern_options) != 0) {
+        snprintf(err, errlen, "expected NAME[:OPTIONS], NAME of letters, digits and '_', got '%.60s'",
+                 value);
+        return -1;
+    }
+    o->has_pattern = 1;
+    return 0;
+}
+
+int set_list(void *record, const char *, char *, size_t)
+{
+    ((host_options *)record)->action = HOST_LIST_PATTERNS;
+    return 0;
+}
+
+const cli_opt rows[] = {
+    {.name = "demo", .help = "play the built-in music, synthesised as it plays (the default)",
+     .set = set_demo},
+    {.name = "capture", .kind = CLI_TEXT, .arg = "SOURCE",
+     .help = "play live input from the sound server: SOURCE, by default the monitor of the "
+             "default output (what this computer plays)",
+     .set = set_capture, .flags = CLI_OPTIONAL},
+    {.name = "mute",
+     .help = "play silently in real time; without it the music goes to the sound server "
+             "(PulseAudio, PipeWire) when one answers, and plays silently when none does",
+     CLI_INTO(host_options, mute)},
+    {.name = "plugin", .kind = CLI_PATH, .help = "plug-in to load",
+     .dflt = "lib/libglim.so beside the folder of this program, else the installed one in "
+             "lib/hallway-lights there",
+     CLI_INTO(host_options, plugin), .flags = CLI_SHOWN},
+    {.name = "pattern", .kind = CLI_TEXT, .arg = "NAME[:OPTS]",
+     .help = "run only pattern NAME, its init getting the option string OPTS, e.g. "
+             "--pattern \"rise:center=4 speed=2\"",
+     .set = set_pattern},
+    {.name = "port", .kind = CLI_INT, .help = "the plug-in's light server port",
+     .dflt = WIRE_TEXT(WIRE_PORT_MUSIC), .min = 1, .max = 65535, CLI_INTO(host_options, port),
+     .flags = CLI_SHOWN},
+    {.name = "rate", .kind = CLI_DOUBLE, .arg = "HZ",
+     .help = "spectrum callbacks a second; the music still plays in real time, each callback "
+             "analyses the newest 512 samples played",
+     .dflt = "one per 512 samples played, about 86 at 44.1 kHz", .min = 0.1, .max = 20000,
+     CLI_INTO(host_options, rate), .flags = CLI_SHOWN},
+    {.name = "frames", .kind = CLI_INT, .help = "stop after N callbacks", .dflt = "no limit",
+     .min = 1, .max = 2147483647, CLI_INTO(host_options, frames), .flags = CLI_SHOWN},
+    {.name = "light-delay", .kind = CLI_INT, .arg = "MS",
+     .help = "the lights MS milliseconds later than the sound, for a sound path slower than "
+             "the lamps; negative (not with --capture): earlier, each callback analysing what "
+             "will be heard -MS from now, to make up for the lamps' own path",
+     .dflt = "0", .min = -HOST_LIGHT_DELAY_MAX_MS, .max = HOST_LIGHT_DELAY_MAX_MS,
+     CLI_INTO(host_options, light_delay_ms)},
+    {.name = "keep-playing", .help = "go on playing when the plug-in asks to be disabled",
+     CLI_INTO(host_options, keep_playing)},
+    {.name = "headless",
+     .help = "without a usable X display, give the preview window a private one (Xvfb), "
+             "stopped when glimhost ends",
+     CLI_INTO(host_options, headless)},
+    {.name = "list-patterns", .help = "list the patterns the plug-in exports, then exit",
+     .set = set_list},
+    {},
+};
 
 } // namespace
+
+const cli_program host_cli = {
+    .name = "glimhost",
+    .synopsis = "[options] [FILE]",
+    .about = "Load the light-show plug-in, play music to it the way an audio player does\n"
+             "and run the light show: frames go to the plug-in's network light server.\n"
+             "What to play is one of --demo (the default), FILE (any sound file libsndfile\n"
+             "reads: WAV, FLAC, OGG, ...) and --capture.\n",
+    .opts = rows,
+    .footer = "Needs an X display for the plug-in's preview window, or --headless (except\n"
+              "for --help and --list-patterns). Ends with 0 at the end of FILE, after\n"
+              "--frames, on SIGINT/SIGTERM, or when the plug-in disables itself; 1 on an\n"
+              "error (one line on standard error), 2 on a bad command line.\n"
+              "Examples:\n"
+              "  glimhost --mute song.flac\n"
+              "  glimhost --capture\n"
+              "  glimhost --pattern \"rise:center=4 speed=2\"\n",
+    .operand = set_file,
+};
 
 int host_split_pattern(const char *arg, char name[HOST_PATTERN_NAME_MAX + 1],
                        const char **options)
@@ -202,31 +155,16 @@ int host_split_pattern(const char *arg, char name[HOST_PATTERN_NAME_MAX + 1],
 
 int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t err_len)
 {
-    memset(o, 0, sizeof *o);
-    o->action = HOST_RUN;
-    o->source = HOST_SOURCE_DEMO;
-    o->port = -1;
-    for (int i = 1; i < argc; i++)
-        if (!argv[i]) {
-            snprintf(err, err_len, "%s", "empty argument");
-            return -1;
-        }
-    /* After "--" every argument is a FILE: the parser hands them over as
-     * operands. */
-    parse_state st = {o, 0};
-    if (cli_legacy_parse(argc, argv, options, &wording, take, &st, err, err_len) != 0)
-        return one_line(err, err_len);
-    if (o->action == HOST_HELP)
-        return 0;
-    if (st.sources > 1) {
-        snprintf(err, err_len, "%s", "give only one of --demo, --capture and FILE");
-        return -1;
-    }
-    if (o->source == HOST_SOURCE_CAPTURE && o->light_delay_ms < 0) {
-        snprintf(err, err_len, "%s",
-                 "a negative --light-delay looks ahead in the music: live --capture "
-                 "cannot be seen ahead");
-        return -1;
-    }
-    return 0;
+    memset(o, 0, sizeof *o); /* HOST_RUN, HOST_SOURCE_DEMO */
+    o->port = -1;            /* the plug-in's own */
+    int parsed = cli_parse(&host_cli, argc, argv, o, err, err_len);
+    if (parsed != CLI_RUN)
+        return parsed;
+    if (o->sources_given > 1)
+        return cli_refuse(&host_cli, err, err_len, "give only one of --demo, --capture and FILE");
+    if (o->source == HOST_SOURCE_CAPTURE && o->light_delay_ms < 0)
+        return cli_refuse(&host_cli, err, err_len,
+                          "a negative --light-delay looks ahead in the music: live --capture "
+                          "cannot be seen ahead");
+    return CLI_RUN;
 }

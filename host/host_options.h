@@ -6,13 +6,15 @@
 
 #include <stddef.h>
 
+#include "cli/cli.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 enum host_source_kind { HOST_SOURCE_DEMO, HOST_SOURCE_FILE, HOST_SOURCE_CAPTURE };
 
-enum host_action { HOST_RUN, HOST_HELP, HOST_LIST_PATTERNS };
+enum host_action { HOST_RUN, HOST_LIST_PATTERNS };
 
 /* Longest pattern name accepted by --pattern (the known ones are far shorter). */
 #define HOST_PATTERN_NAME_MAX 64
@@ -20,6 +22,7 @@ enum host_action { HOST_RUN, HOST_HELP, HOST_LIST_PATTERNS };
 typedef struct {
     enum host_action action;
     enum host_source_kind source;
+    int sources_given;           /* how many of --demo, --capture and FILE */
     const char *file;            /* FILE argument, points into argv */
     const char *capture_source;  /* NULL = monitor of the default output */
     const char *plugin;          /* --plugin PATH, NULL = beside the program */
@@ -39,8 +42,9 @@ typedef struct {
 /* The largest --light-delay either way, in milliseconds. */
 #define HOST_LIGHT_DELAY_MAX_MS 2000
 
-/* Fill *o from argv[1..argc-1]. 0 on success; -1 with a one-line reason
- * (no newline) in err on a bad or contradictory command line. */
+/* Fill *o from the arguments (defaults first): cli_parse's answer, with a
+ * one-line reason in err when it is CLI_REFUSED (a bad value, or
+ * --demo, --capture and FILE together). */
 int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t err_len);
 
 /* Split "NAME[:OPTIONS]": NAME into name (at most HOST_PATTERN_NAME_MAX
@@ -50,8 +54,8 @@ int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t
 int host_split_pattern(const char *arg, char name[HOST_PATTERN_NAME_MAX + 1],
                        const char **options);
 
-/* The --help text. */
-extern const char host_usage[];
+/* The command line as --help describes it. */
+extern const cli_program host_cli;
 
 #ifdef __cplusplus
 }

@@ -11,12 +11,12 @@
 #include <math.h>
 #include <pthread.h>
 #include <string.h>
-#include <time.h>
 
 #include <atomic>
 
 #include "host/audio_out.h"
 #include "host/fft_bins.h"
+#include "loop/loop.h"
 
 namespace {
 
@@ -46,23 +46,21 @@ std::atomic<bool> attached{false};
 std::atomic<long> callbacks{0};
 pthread_mutex_t call_lock = PTHREAD_MUTEX_INITIALIZER;  /* held around plug-in calls */
 
-int64_t now_ns(void)
+/* player_stop, or a signal that ends the program: the run ends either way. */
+bool stopping(void)
 {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+    return stop_requested.load() || loop_stop_signal();
 }
 
-/* Sleep until `when`, in slices, returning early on a stop request. */
+/* Sleep until `when` (loop_now_ns), in slices, returning early on a stop. */
 void sleep_until(int64_t when)
 {
     for (;;) {
-        int64_t now = now_ns();
-        if (now >= when || stop_requested.load())
+        int64_t now = loop_now_ns();
+        if (now >= when || stopping())
             return;
         int64_t until = when - now > SLEEP_SLICE_NS ? now + SLEEP_SLICE_NS : when;
-        struct timespec ts = {(time_t)(until / 1000000000), (long)(until % 1000000000)};
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+        loop_sleep_until((double)until * 1e-9);
     }
 }
 
@@ -143,7 +141,7 @@ enum player_end run_live(void)
     long step = natural_rate ? 512 : (long)(src.rate / callback_rate + 0.5);
     if (step < 1)
         step = 1;
-    while (!stop_requested.load()) {
+    while (!stopping()) {
         for (long got = 0; got < step;) {
             long want = step - got < SOURCE_CHUNK ? step - got : SOURCE_CHUNK;
             int n = pull_chunk((int)want);
@@ -169,16 +167,16 @@ enum player_end run_clocked(void)
     const int64_t look_ahead = delay_frames < 0 ? -delay_frames : 0;
     const int64_t delay_ns = (int64_t)(light_delay_ms < 0 ? -light_delay_ms : light_delay_ms) *
                              1000000;
-    int64_t base = now_ns();     /* tick k is due at base + (k - base_tick + 1) periods */
+    int64_t base = loop_now_ns();     /* tick k is due at base + (k - base_tick + 1) periods */
     long base_tick = 0;
     int64_t end_time = -1;       /* when the source ran out, or -1 */
     out_start(base);
-    for (long tick = 0; !stop_requested.load(); tick++) {
+    for (long tick = 0; !stopping(); tick++) {
         int64_t due = base + (int64_t)((double)(tick - base_tick + 1) * period_ns);
         sleep_until(due);
-        if (stop_requested.load())
+        if (stopping())
             break;
-        int64_t now = now_ns();
+        int64_t now = loop_now_ns();
         if (now - due > LATE_LIMIT_NS) {
             /* Far behind (a stall): carry on from now instead of racing. */
             base = now - (int64_t)period_ns;

@@ -7,6 +7,7 @@
 #include <math.h>
 #include <sndfile.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <string>
@@ -234,6 +235,25 @@ TEST_F(Glimhost, SigtermStopsPlaybackAndDisables)
     EXPECT_EQ(count(out, "probe: playback_stop\n"), 1);
     EXPECT_EQ(count(out, "probe: cleanup\n"), 1);
     EXPECT_EQ(count(out, "THREAD ERROR"), 0);
+}
+
+/* Interrupted at a terminal, or its terminal gone: the same clean end. */
+TEST_F(Glimhost, SigintAndSighupEndAsSigtermDoes)
+{
+    for (int sig : {SIGINT, SIGHUP}) {
+        auto args = probe_args();
+        args.insert(args.begin(), GLIMHOST);
+        args.insert(args.end(), {"--rate", "200"});
+        auto c = testing_process::start(args);
+        for (int i = 0; i < 500 && count(testing_process::out(c), "probe: freq") < 3; i++)
+            usleep(10000);
+        kill(c.pid, sig);
+        ASSERT_TRUE(testing_process::wait_for(c, 10000)) << strsignal(sig);
+        std::string out = testing_process::out(c);
+        EXPECT_EQ(testing_process::exit_code(c), 0) << strsignal(sig);
+        EXPECT_EQ(count(out, "probe: playback_stop\n"), 1) << strsignal(sig);
+        EXPECT_EQ(count(out, "probe: cleanup\n"), 1) << strsignal(sig);
+    }
 }
 
 TEST_F(Glimhost, DisableFromRenderThreadStopsCallsAndExits)

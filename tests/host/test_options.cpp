@@ -158,8 +158,8 @@ TEST(HostOptions, LightDelayEitherWayButNotAheadOfLiveInput)
 
 TEST(HostOptions, HelpAndListWin)
 {
-    EXPECT_EQ(parse({"--mute", "--help", "--bogus"}).o.action, HOST_HELP);
-    EXPECT_EQ(parse({"-h"}).o.action, HOST_HELP);
+    EXPECT_EQ(parse({"--mute", "--help", "--bogus"}).rc, CLI_HELP);
+    EXPECT_EQ(parse({"-h"}).rc, CLI_HELP);
     EXPECT_EQ(parse({"--list-patterns", "--plugin", "x.so"}).o.action, HOST_LIST_PATTERNS);
 }
 

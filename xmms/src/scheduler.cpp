@@ -1,9 +1,10 @@
-/* scheduler.cpp -- the pattern scheduler and its table. Each callback
- * counts the current pattern's time down; when it runs out (or the
- * pattern ends itself) the next is drawn from `patterns` with rand(), or
- * the fixed pattern a host chose (glim_set_fixed_pattern) is started
- * again. Runs on the player's rendering thread; only the current
- * pattern's name is read from other threads. */
+/* scheduler.cpp -- the pattern scheduler and its table, made from the
+ * pattern list. Each callback counts the current pattern's time down;
+ * when it runs out (or the pattern ends itself) the next is drawn from
+ * `patterns` with rand(), or the fixed pattern a host chose
+ * (glim_set_fixed_pattern) is started again. Runs on the player's
+ * rendering thread; only the current pattern's name is read from other
+ * threads. */
 #include "scheduler.h"
 
 #include <stdio.h>
@@ -15,12 +16,22 @@
 #include "analysis.h"
 #include "host_api.h"
 #include "pattern.h"
-#include "simple_patterns.h"
+#include "pattern_list.h"
 
 int light_data[LIGHT_CHANNELS];
 int num_patterns;
 
+/* A row of the table, and its pattern's place in the list. */
+#define SCHEDULER_ROW(NAME) {NAME##_init, NAME##_frame, NAME##_deinit},
+#define SCHEDULER_ROW_PLACE(NAME) PATTERN_LIST_##NAME,
+#define SCHEDULER_ROWS(NAME, ROWS) PATTERN_LIST_ROWS(NAME, ROWS, SCHEDULER_ROW)
+#define SCHEDULER_ROW_PLACES(NAME, ROWS) PATTERN_LIST_ROWS(NAME, ROWS, SCHEDULER_ROW_PLACE)
+
 namespace {
+
+/* Where each row of `patterns` is in the list: its name is the host
+ * API's, the very string a host finds listed. */
+const unsigned char row_places[] = {PATTERN_LIST(SCHEDULER_ROW_PLACES)};
 
 /* Draws per callback before the scheduler gives up until the next one,
  * so a table whose every init refuses cannot hang the player. With one
@@ -37,6 +48,7 @@ std::atomic<const char *> current_name{nullptr};
 /* Fixed pattern hook (glim_set_fixed_pattern) */
 bool fixed_set;
 pattern_info fixed_info;
+const char *fixed_name;  /* its name, or NULL when the library has none */
 char *fixed_options;   /* the caller's options, kept */
 char *fixed_work;      /* writable copy handed to each init */
 size_t fixed_size;
@@ -64,7 +76,7 @@ void draw_pattern(void)
         if (result == 0) {
             current_pattern = row;
             current_rec = rec;
-            current_name.store(pattern_name_of(&rec));
+            current_name.store(fixed_set ? fixed_name : host_api_name(row_places[row]));
             time_left = rand() % 250 + 125;
             refusal_reported = false;
             return;
@@ -117,17 +129,8 @@ const char *current_pattern_name(void)
 
 extern "C" {
 
-/* The scheduler's table: brightness_level is listed twice, so it is drawn
- * twice as often as each of the others. */
-pattern_info patterns[] = {
-    {sine_wave_init, sine_wave_frame, sine_wave_deinit},
-    {rise_init, rise_frame, rise_deinit},
-    {random_spots_init, random_spots_frame, random_spots_deinit},
-    {brightness_level_init, brightness_level_frame, brightness_level_deinit},
-    {brightness_level_init, brightness_level_frame, brightness_level_deinit},
-    {spinning_stripe_init, spinning_stripe_frame, spinning_stripe_deinit},
-    {nullptr, nullptr, nullptr},
-};
+/* The scheduler's table: each pattern's rows in the list's order. */
+pattern_info patterns[] = {PATTERN_LIST(SCHEDULER_ROWS){nullptr, nullptr, nullptr}};
 
 int glim_set_fixed_pattern(const pattern_info *info, const char *options)
 {
@@ -141,6 +144,7 @@ int glim_set_fixed_pattern(const pattern_info *info, const char *options)
     if (!info)
         return 0;
     fixed_info = *info;
+    fixed_name = pattern_name_of(info);
     if (options) {
         fixed_size = strlen(options) + 1;
         fixed_options = (char *)malloc(fixed_size);
