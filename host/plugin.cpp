@@ -18,6 +18,7 @@ namespace {
 void *handle = nullptr;              /* the loaded library */
 char library_path[PATH_MAX];         /* as it was opened */
 const glim_host_api *api = nullptr;  /* NULL: the library offers none we know */
+const glim_host_api2 *api2 = nullptr; /* NULL: it offers version 1 alone */
 
 typedef VisPlugin *(*get_info_fn)(void);
 typedef const glim_host_api *(*get_api_fn)(int version);
@@ -27,7 +28,7 @@ const glim_host_api *need_api(const char *what, char *err, size_t err_len)
 {
     if (!api)
         snprintf(err, err_len, "%s offers no host API version %d (glim_get_host_api), so %s",
-                 library_path, GLIM_HOST_API_VERSION, what);
+                 library_path, 1, what);
     return api;
 }
 
@@ -55,8 +56,16 @@ int plugin_open(const char *path, char *err, size_t err_len)
         return -1;
     }
     get_api_fn get_api = (get_api_fn)dlsym(handle, "glim_get_host_api");
-    api = get_api ? get_api(GLIM_HOST_API_VERSION) : nullptr;
+    /* The newest table first; a plug-in of version 1 still has the extras
+     * of version 1. */
+    api2 = get_api ? (const glim_host_api2 *)get_api(2) : nullptr;
+    api = api2 ? &api2->v1 : get_api ? get_api(1) : nullptr;
     return 0;
+}
+
+const glim_host_api2 *plugin_api2(void)
+{
+    return api2;
 }
 
 VisPlugin *plugin_record(void (*disable_plugin)(VisPlugin *), char *err, size_t err_len)

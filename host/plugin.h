@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 
+#include "xmms/glim_host_api.h"
 #include "xmms/vis_plugin.h"
 
 #ifdef __cplusplus
@@ -23,6 +24,11 @@ const char *plugin_default_path(char *buf, size_t len);
  * (the extras need it, the record does not). 0, or -1 with a one-line
  * reason in err. */
 int plugin_open(const char *path, char *err, size_t err_len);
+
+/* The plug-in's host API version 2 (the beat, the music time, steering
+ * while it runs), or NULL when it offers version 1 alone. plugin_open
+ * first. */
+const glim_host_api2 *plugin_api2(void);
 
 /* The record, from get_vplugin_info, with the player's fields filled:
  * handle, filename, xmms_session 0 and disable_plugin. NULL with a reason

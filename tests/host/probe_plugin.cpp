@@ -228,7 +228,7 @@ __attribute__((visibility("default"))) const glim_host_api *glim_get_host_api(in
     static const glim_host_api api = {probe_patterns, probe_find_pattern,
                                       glim_set_fixed_pattern, probe_current_pattern,
                                       probe_set_port};
-    return version == GLIM_HOST_API_VERSION ? &api : nullptr;
+    return version == 1 ? &api : nullptr; /* a plug-in of version 1 */
 }
 
 } // extern "C"

@@ -79,6 +79,40 @@ TEST(HostApiEntry, OffersOnlyItsOwnVersion)
     EXPECT_EQ(get(GLIM_HOST_API_VERSION), get(GLIM_HOST_API_VERSION));
     EXPECT_EQ(get(0), nullptr);
     EXPECT_EQ(get(GLIM_HOST_API_VERSION + 1), nullptr);
+    EXPECT_EQ(get(1), get(2)) << "version 2's table starts with version 1's";
+}
+
+TEST_F(HostApi, Version2SteersTheRunningShow)
+{
+    auto v2 = (const glim_host_api2 *)api;
+    enable();
+    render();
+    EXPECT_EQ(v2->pattern_is_fixed(), 0);
+    EXPECT_EQ(v2->fix_pattern("no_such_pattern", nullptr), -1);
+
+    /* A pattern fixed from another thread runs from the next callback. */
+    std::thread([&] { EXPECT_EQ(v2->fix_pattern("vertical_meter", "x=1"), 0); }).join();
+    std::string said = render();
+    EXPECT_NE(said.find("calling deinit for pattern"), std::string::npos) << said;
+    EXPECT_STREQ(api->current_pattern(), "vertical_meter");
+    EXPECT_EQ(v2->pattern_is_fixed(), 1);
+
+    /* Next ends it at once; the fixed one starts again. */
+    v2->next_pattern();
+    said = render();
+    EXPECT_EQ(count_of(said, "calling init for pattern"), 1) << said;
+    EXPECT_STREQ(api->current_pattern(), "vertical_meter");
+
+    /* Back to the rotation: a row of the scheduler's table. */
+    ASSERT_EQ(v2->fix_pattern(nullptr, nullptr), 0);
+    render();
+    EXPECT_EQ(v2->pattern_is_fixed(), 0);
+    const char *name = api->current_pattern();
+    ASSERT_NE(name, nullptr);
+    bool in_rotation = false;
+    for (int row = 0; glim.patterns[row].init; row++)
+        in_rotation = in_rotation || strcmp(record_of_row(row)->name, name) == 0;
+    EXPECT_TRUE(in_rotation) << name;
 }
 
 TEST_F(HostApi, ListedNamesAreThePatternsThatRunByName)

@@ -1,8 +1,8 @@
 /* host_api.cpp -- the plug-in's side of glim_host_api.h: the patterns by
  * name (made from the pattern list), their lookups, the light server's
- * port, and the versioned entry that hands a host the table of
- * functions. No state but constant tables (the current pattern's name is
- * the scheduler's). */
+ * port, steering while the show runs, the beat, and the versioned entry
+ * that hands a host the table of functions. No state but constant tables
+ * (what the functions report is the scheduler's and the beat's). */
 #include "host_api.h"
 
 #include <string.h>
@@ -38,12 +38,48 @@ int set_port(int port)
     return 0;
 }
 
-const glim_host_api api = {
-    named_patterns,
-    find_pattern,
-    glim_set_fixed_pattern,
-    current_pattern_name,
-    set_port,
+int fix_pattern(const char *name, const char *options)
+{
+    if (!name)
+        return scheduler_fix(nullptr, nullptr);
+    const glim_named_pattern *p = find_pattern(name);
+    if (!p)
+        return -1;
+    pattern_info info = {p->init, p->frame, p->deinit};
+    return scheduler_fix(&info, options);
+}
+
+/* Until the plug-in follows the beat: no time base is used, no beat is
+ * known, no grid is kept. */
+void set_music_time(double) {}
+
+void beat_state(glim_beat_state *out)
+{
+    memset(out, 0, sizeof *out);
+}
+
+void set_beat_following(int) {}
+
+int set_beat_grid(const glim_grid_beat *, int, const glim_grid_section *, int)
+{
+    return -1;
+}
+
+const glim_host_api2 api = {
+    {
+        named_patterns,
+        find_pattern,
+        glim_set_fixed_pattern,
+        current_pattern_name,
+        set_port,
+    },
+    set_music_time,
+    beat_state,
+    set_beat_following,
+    set_beat_grid,
+    fix_pattern,
+    scheduler_next,
+    scheduler_is_fixed,
 };
 
 } // namespace
@@ -63,5 +99,6 @@ const char *host_api_name(int place)
 
 extern "C" const glim_host_api *glim_get_host_api(int version)
 {
-    return version == GLIM_HOST_API_VERSION ? &api : nullptr;
+    /* Version 2's table starts with version 1's, which is served as it was. */
+    return version == 1 || version == 2 ? &api.v1 : nullptr;
 }

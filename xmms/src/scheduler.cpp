@@ -12,6 +12,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "analysis.h"
 #include "host_api.h"
@@ -47,11 +48,21 @@ std::atomic<const char *> current_name{nullptr};
 
 /* Fixed pattern hook (glim_set_fixed_pattern) */
 bool fixed_set;
+std::atomic<bool> fixed_shown{false}; /* fixed_set, for other threads */
 pattern_info fixed_info;
 const char *fixed_name;  /* its name, or NULL when the library has none */
 char *fixed_options;   /* the caller's options, kept */
 char *fixed_work;      /* writable copy handed to each init */
 size_t fixed_size;
+
+/* Steering left by a host's thread (scheduler_fix, scheduler_next), taken
+ * by the rendering thread at its next callback. */
+enum steer_kind { STEER_NONE, STEER_FIX, STEER_ROTATION, STEER_NEXT };
+std::mutex steer_lock;
+steer_kind steer = STEER_NONE;
+pattern_info steer_info;
+char steer_options[SCHEDULER_OPTIONS_MAX + 1];
+bool steer_has_options;
 
 /* Draw patterns until one's init accepts; the table's row, or the fixed
  * record when one is set. After MAX_DRAWS refusals nothing is current and
@@ -95,7 +106,62 @@ void stop_current(void)
     current_pattern = -1;
 }
 
+/* Act on the steering a host left: a new fixed pattern, the rotation
+ * again, or the next pattern; each ends the current one now. */
+void take_steering(void)
+{
+    steer_kind kind;
+    pattern_info info;
+    char options[SCHEDULER_OPTIONS_MAX + 1];
+    bool has_options;
+    {
+        std::lock_guard<std::mutex> g(steer_lock);
+        kind = steer;
+        info = steer_info;
+        has_options = steer_has_options;
+        memcpy(options, steer_options, sizeof options);
+        steer = STEER_NONE;
+    }
+    if (kind == STEER_NONE)
+        return;
+    if (kind == STEER_FIX)
+        glim_set_fixed_pattern(&info, has_options ? options : nullptr);
+    else if (kind == STEER_ROTATION)
+        glim_set_fixed_pattern(nullptr, nullptr);
+    if (current_pattern >= 0) {
+        printf("calling deinit for pattern %i\n", current_pattern);
+        stop_current();
+    }
+}
+
 } // namespace
+
+int scheduler_fix(const pattern_info *info, const char *options)
+{
+    if (info && (!info->init || !info->frame))
+        return -1;
+    if (options && strlen(options) > SCHEDULER_OPTIONS_MAX)
+        return -1;
+    std::lock_guard<std::mutex> g(steer_lock);
+    steer = info ? STEER_FIX : STEER_ROTATION;
+    if (info)
+        steer_info = *info;
+    steer_has_options = options != nullptr;
+    snprintf(steer_options, sizeof steer_options, "%s", options ? options : "");
+    return 0;
+}
+
+void scheduler_next(void)
+{
+    std::lock_guard<std::mutex> g(steer_lock);
+    if (steer == STEER_NONE)
+        steer = STEER_NEXT;
+}
+
+int scheduler_is_fixed(void)
+{
+    return fixed_shown.load();
+}
 
 void count_patterns(void)
 {
@@ -106,6 +172,7 @@ void count_patterns(void)
 
 void schedule(void)
 {
+    take_steering();
     time_left--;
     if (time_left < 0 && current_pattern >= 0) {
         printf("calling deinit for pattern %i\n", current_pattern);
@@ -141,6 +208,7 @@ int glim_set_fixed_pattern(const pattern_info *info, const char *options)
     fixed_options = fixed_work = nullptr;
     fixed_size = 0;
     fixed_set = info != nullptr;
+    fixed_shown.store(fixed_set);
     if (!info)
         return 0;
     fixed_info = *info;
@@ -154,6 +222,7 @@ int glim_set_fixed_pattern(const pattern_info *info, const char *options)
             free(fixed_work);
             fixed_options = fixed_work = nullptr;
             fixed_set = false;
+            fixed_shown.store(false);
             return -1;
         }
         memcpy(fixed_options, options, fixed_size);

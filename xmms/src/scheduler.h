@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "interface_2001.h"
+#include "pattern.h"
 
 /* The light frame the current pattern writes and that is sent; never
  * cleared. */
@@ -26,5 +27,20 @@ void run_frame(int16_t data[2][256]);
 
 /* Name of the pattern running now, or NULL. Any thread. */
 const char *current_pattern_name(void);
+
+/* Longest option string a host may hand in while the show runs. */
+#define SCHEDULER_OPTIONS_MAX 512
+
+/* From any thread, for the next callback: run `info` with `options` in
+ * place of the rotation (NULL info: the rotation again), ending the
+ * current pattern. 0, or -1 for a record without init or frame, or
+ * options too long. */
+int scheduler_fix(const pattern_info *info, const char *options);
+
+/* From any thread: end the current pattern at the next callback. */
+void scheduler_next(void);
+
+/* 1 while a fixed pattern replaces the rotation. Any thread. */
+int scheduler_is_fixed(void);
 
 #endif
