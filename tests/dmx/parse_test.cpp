@@ -34,9 +34,9 @@ std::string numbers(int count, int value)
 }
 
 template <typename Options, typename Parse>
-std::string refusal(Parse parse_options, std::vector<std::string> args)
+std::string refusal(const char *program, Parse parse_options, std::vector<std::string> args)
 {
-    args.insert(args.begin(), "prog");
+    args.insert(args.begin(), program);
     std::vector<char *> argv;
     for (auto &a : args)
         argv.push_back(a.data());
@@ -113,17 +113,20 @@ TEST(DmxPatch, SlotsTakeTheLevelAsTheBoxDriverDoesAndTheHigherOfShared)
 TEST(DmxOptions, ValuesAreCheckedAndStartAndPatchExcludeEachOther)
 {
     auto out = [](std::vector<std::string> a) {
-        return refusal<dmxout_options>(dmxout_parse_options, a);
+        return refusal<dmxout_options>("dmxout", dmxout_parse_options, a);
     };
     auto in = [](std::vector<std::string> a) {
-        return refusal<dmxin_options>(dmxin_parse_options, a);
+        return refusal<dmxin_options>("dmxin", dmxin_parse_options, a);
     };
     EXPECT_EQ(out({"--feed", "127.0.0.2:7879", "--universe", "0", "--patch", "p", "--level",
                    "0", "--rate", "1000", "--ola-port", "9011", "--blackout-on-exit"}),
               "");
-    EXPECT_EQ(out({"--level", "257"}), "dmxout: --level takes a master level, 0..256, not \"257\"");
+    EXPECT_EQ(out({"--level", "257"}),
+              "dmxout: --level: expected a whole number from 0 to 256, got '257'");
     EXPECT_EQ(out({"--patch", "p", "--start", "2"}), "dmxout: give --start or --patch, not both");
-    EXPECT_EQ(out({"--rate", "0"}), "dmxout: --rate takes frames a second, 1..1000, not \"0\"");
-    EXPECT_EQ(in({"--port", "0"}), "dmxin: --port takes a UDP port, 1..65535, not \"0\"");
-    EXPECT_EQ(in({"--level", "3"}), "dmxin: unknown argument \"--level\" (try --help)");
+    EXPECT_EQ(out({"--rate", "0"}),
+              "dmxout: --rate: expected a whole number from 1 to 1000, got '0'");
+    EXPECT_EQ(in({"--port", "0"}),
+              "dmxin: --port: expected a whole number from 1 to 65535, got '0'");
+    EXPECT_EQ(in({"--level", "3"}), "dmxin: unknown option '--level' (try --help)");
 }
