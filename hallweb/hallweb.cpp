@@ -64,12 +64,12 @@ void send_status(double now, bool new_second)
 {
     web_driver_state driver;
     if (new_second)
-        feeds_status(now, figures);
-    driver_state(&driver);
+        web_feeds_status(now, figures);
+    web_driver_latest(&driver);
     int n = web_message_status(status_text, sizeof status_text, figures, options.num_feeds,
                                options.has_driver, &driver);
     if (n > 0)
-        clients_post_status(status_text, (size_t)n);
+        web_clients_post_status(status_text, (size_t)n);
 }
 
 /* Block the stop signals in every thread but while the loop waits, so
@@ -99,10 +99,10 @@ void run_loop(const sigset_t *waiting)
     double next_status = loop_now() + STATUS_SECONDS;
     double wait = 0;
     while (!stop_requested) {
-        int n = feeds_pollfds(fds);
+        int n = web_feeds_pollfds(fds);
         if (options.has_driver) {
-            fds[n] = {driver_fd(), POLLIN, 0};
-            fds[n + 1] = {driver_wake_fd(), POLLIN, 0};
+            fds[n] = {web_driver_fd(), POLLIN, 0};
+            fds[n + 1] = {web_driver_wake_fd(), POLLIN, 0};
             n += 2;
         }
         double now = loop_now();
@@ -115,8 +115,8 @@ void run_loop(const sigset_t *waiting)
             for (int i = 0; i < n; i++)
                 fds[i].revents = 0;   /* a signal: look at the flag first */
         now = loop_now();
-        wait = feeds_turn(fds, now);
-        bool changed = driver_turn(now, &wait) != 0;
+        wait = web_feeds_turn(fds, now);
+        bool changed = web_driver_turn(now, &wait) != 0;
         bool new_second = now >= next_status;
         if (changed || new_second)
             send_status(now, new_second);
@@ -143,11 +143,11 @@ int main(int argc, char **argv)
     web_server_setup setup = {&options, decide_controls(&controls_why), token};
 
     sigset_t waiting = catch_stop_signals();
-    if (feeds_open(&options) != 0)
+    if (web_feeds_open(&options) != 0)
         return 1;
-    if (options.has_driver && driver_open(options.driver_host, options.driver_port) != 0)
+    if (options.has_driver && web_driver_open(options.driver_host, options.driver_port) != 0)
         return 1;
-    int port = server_start(&setup, err, sizeof err);
+    int port = web_server_start(&setup, err, sizeof err);
     if (port < 0) {
         fprintf(stderr, "%s\n", err);
         return 1;
@@ -163,8 +163,8 @@ int main(int argc, char **argv)
     run_loop(&waiting);
 
     printf("hallweb: stopping\n");
-    server_stop();
-    driver_close();
-    feeds_close();
+    web_server_stop();
+    web_driver_close();
+    web_feeds_close();
     return 0;
 }
