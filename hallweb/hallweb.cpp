@@ -21,7 +21,6 @@
 #include "hallweb/web_server.h"
 #include "hallweb/web_token.h"
 #include "loop/loop.h"
-#include "wire/feed_sub.h"
 
 namespace {
 
