@@ -445,4 +445,17 @@ TEST(Stopping, ATermSignalEndsItCleanly)
     EXPECT_TRUE(page.wait_closed());
 }
 
+TEST(Stopping, InterruptAndHangupEndItCleanlyToo)
+{
+    producer feed;
+    for (int sig : {SIGINT, SIGHUP}) {
+        console web;
+        ASSERT_TRUE(web.start({"--feed", "F=127.0.0.1:" + std::to_string(feed.port)}));
+        kill(web.child.pid, sig);
+        ASSERT_TRUE(testing_process::wait_for(web.child, 10000));
+        EXPECT_EQ(testing_process::exit_code(web.child), 0) << sig << ": " << web.err();
+        EXPECT_NE(web.out().find("hallweb: stopping\n"), std::string::npos) << web.out();
+    }
+}
+
 } // namespace
