@@ -10,7 +10,6 @@
 #include <errno.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -21,7 +20,7 @@
 #include "boxemu/emu_line.h"
 #include "boxemu/emu_options.h"
 #include "boxline/decode.h"
-#include "cli/cli_legacy.h"
+#include "loop/loop.h"
 #include "netserver/hall.h"
 
 namespace {
@@ -52,19 +51,6 @@ long long look_ns = 0;             /* the next look at the pty's settings */
 long long reopen_ns = 0;           /* when to try a lost device again, 0: not lost */
 
 bool linked = false;               /* --link was made and is ours to remove */
-volatile sig_atomic_t stop_signal = 0;
-
-long long now_ns()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * SECOND_NS + ts.tv_nsec;
-}
-
-void on_signal(int sig)
-{
-    stop_signal = sig;
-}
 
 void publish(long long now)
 {
@@ -265,32 +251,34 @@ long long earliest(long long a, long long b)
  * of captured bytes. 0, or 1 after a failure. */
 int run()
 {
-    long long now = now_ns();
+    long long now = loop_now_ns();
     tick_from_ns = now;
     tick_ns = now + SECOND_NS;
     look_ns = now + LOOK_NS;
     publish(now);
-    while (!stop_signal) {
+    while (!loop_stop_signal()) {
         long long wake = earliest(tick_ns, published_ns + REFRESH_NS);
         if (line.keep >= 0)
             wake = earliest(wake, look_ns);
         wake = earliest(wake, emu_line_wake(&line));
         wake = earliest(wake, reopen_ns);
-        long long wait = wake - now_ns();
+        long long wait = wake - loop_now_ns();
         if (wait < 0)
             wait = 0;
         struct timespec timeout = {(time_t)(wait / SECOND_NS), (long)(wait % SECOND_NS)};
-        struct pollfd p = {line.fd, (short)(line.idle ? POLLIN : 0), 0};
-        if (ppoll(&p, 1, &timeout, nullptr) < 0 && errno != EINTR) {
+        /* the floor's descriptor: a stop signal ends the wait at once */
+        struct pollfd p[2] = {{line.fd, (short)(line.idle ? POLLIN : 0), 0},
+                              {loop_signal_fd(), POLLIN, 0}};
+        if (ppoll(p, 2, &timeout, nullptr) < 0 && errno != EINTR) {
             fprintf(stderr, "boxemu: ppoll: %s\n", strerror(errno));
             return 1;
         }
-        now = now_ns();
+        now = loop_now_ns();
 
-        if (line.fd >= 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) &&
-            !(p.revents & POLLIN) && lose_device(now, "the device hung up") != 0)
+        if (line.fd >= 0 && (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) &&
+            !(p[0].revents & POLLIN) && lose_device(now, "the device hung up") != 0)
             return 1;
-        if (line.fd >= 0 && (p.revents & POLLIN))
+        if (line.fd >= 0 && (p[0].revents & POLLIN))
             emu_line_start(&line, now);
         if (take_bytes(now) != 0)
             return 1;
@@ -315,16 +303,12 @@ int run()
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+/* Everything before the loop: the port, the line (and its link), the
+ * light server, the stop signals. 0, or the exit status when boxemu
+ * cannot start. */
+int start_boxes()
 {
     char err[PATH_MAX + 256];
-    int parsed = emu_parse_options(argc, argv, &opts, err, sizeof err);
-    int settled = cli_legacy_settle(parsed, err, opts.help, emu_usage);
-    if (settled != CLI_GO_ON)
-        return settled;
-
     if (check_port(opts.port) != 0)
         return 1;
     int opened = opts.device
@@ -351,19 +335,33 @@ int main(int argc, char **argv)
     printf("boxemu: %d boxes at %ld baud on %s%s, lamps on UDP port %d\n", BOXLINE_BOXES,
            opts.baud, line.path, link_note, opts.port);
 
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_signal; /* no SA_RESTART: ppoll returns at once */
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-
+    loop_catch_signals(LOOP_HUP);
     boxline_decoder_init(&decoder, line.marked);
-    int status = run();
-    if (stop_signal)
+    return 0;
+}
+
+void stop_boxes()
+{
+    if (loop_stop_signal())
         printf("boxemu: stopped (%lld frames, %lld faults in all)\n", decoder.counts.frames,
                boxline_faults(&decoder.counts));
     remove_link();
     emu_line_close(&line);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    char err[256];
+    int settled =
+        cli_settle(&emu_cli, emu_parse_options(argc, argv, &opts, err, sizeof err), err);
+    if (settled != CLI_GO_ON)
+        return settled;
+    int failed = start_boxes();
+    if (failed)
+        return failed;
+    int status = run();
+    stop_boxes();
     return status;
 }

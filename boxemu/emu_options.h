@@ -6,21 +6,22 @@
 
 #include <stddef.h>
 
+#include "cli/cli.h"
+
 struct emu_options {
     const char *device;  /* serial device to read, NULL: make a pty (argv) */
     const char *link;    /* symbolic link to the pty, or NULL (argv) */
     long baud;           /* 38400 or 57600 */
     int port;            /* UDP port of the lamps' light feed */
     int stats;           /* print frames, bytes and faults once a second */
-    int help;            /* --help was given */
 };
 
-/* Fill *o from the arguments (defaults first). 0 on success; -1 with a
- * one-line reason starting "boxemu: " in err otherwise. */
+/* Fill *o from the arguments (defaults first): cli_parse's answer, with a
+ * one-line reason starting "boxemu: " in err when it is CLI_REFUSED. */
 int emu_parse_options(int argc, char **argv, struct emu_options *o, char *err,
                       size_t errlen);
 
-/* The --help text. */
-extern const char emu_usage[];
+/* The command line as --help describes it. */
+extern const struct cli_program emu_cli;
 
 #endif

@@ -1,7 +1,7 @@
-/* dmx_loop.h -- the part of the main loop dmxout and dmxin share: SIGINT
- * and SIGTERM end it cleanly, and the wait on descriptors with a deadline
- * that such a signal always cuts short (no race between a check of the
- * flag and the wait). */
+/* dmx_loop.h -- the wait of dmxout's and dmxin's loops: descriptors and a
+ * deadline, cut short by the stop signals of the loop floor (loop/loop.h:
+ * loop_catch_signals first), with no race between a check of the signal
+ * and the wait. */
 #ifndef DMX_DMX_LOOP_H
 #define DMX_DMX_LOOP_H
 
@@ -11,17 +11,12 @@
 extern "C" {
 #endif
 
-/* From now on SIGINT and SIGTERM only ask the loop to stop (they are held
- * back outside dmx_loop_wait); SIGPIPE is ignored, so that a write to an
- * olad that has gone away fails instead of ending the program. */
-void dmx_loop_catch_signals(void);
+/* Most descriptors one wait takes. */
+#define DMX_LOOP_MAX_FDS 4
 
-/* Wait up to `seconds` for any of fds to be ready (ppoll). The number
- * ready, 0 at the deadline, -1 when a stop was asked for. */
+/* Wait up to `seconds` for any of fds to be ready. The number ready, 0 at
+ * the deadline, -1 once a stop signal came. */
 int dmx_loop_wait(struct pollfd *fds, int nfds, double seconds);
-
-/* 1 once SIGINT or SIGTERM came; the name of the signal in *name. */
-int dmx_loop_stopping(const char **name);
 
 #ifdef __cplusplus
 }

@@ -8,10 +8,10 @@
  * the feed stays subscribed and olad is tried again every second. Made to
  * run unattended: one line per event, SIGINT and SIGTERM end it with 0. */
 #include <math.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "cli/cli_legacy.h"
 #include "dmx/dmx.h"
 #include "dmx/dmx_loop.h"
 #include "dmx/dmx_options.h"
@@ -45,7 +45,7 @@ struct sender {
 
 long slot_of(const sender &s, double t)
 {
-    return (long)floor((t - s.grid_start) * s.o.rate);
+    return (long)floor((t - s.grid_start) * s.o.dmx.rate);
 }
 
 /* Put the newest frame on the universe (olad is connected). */
@@ -55,7 +55,7 @@ void send_frame(sender &s, double t)
     s.last_slot = slot_of(s, t);
     s.last_send = t;
     s.pending = false;
-    ola_link_send(&s.link, s.o.universe, s.slots, s.patch.slots);
+    ola_link_send(&s.link, s.o.dmx.universe, s.slots, s.patch.slots);
 }
 
 void lost_olad(sender &s, double t)
@@ -63,7 +63,7 @@ void lost_olad(sender &s, double t)
     fprintf(stderr,
             "dmxout: lost olad on port %u (connection closed); keeping the feed and trying "
             "olad again every second\n",
-            s.o.ola_port);
+            s.o.dmx.ola_port);
     s.retry_at = t + DMX_RETRY_SECONDS;
 }
 
@@ -74,8 +74,8 @@ void try_olad_again(sender &s, double t)
         s.retry_at = t + DMX_RETRY_SECONDS;
         return;
     }
-    printf("dmxout: olad on port %u is back; sending to universe %ld again\n", s.o.ola_port,
-           s.o.universe);
+    printf("dmxout: olad on port %u is back; sending to universe %ld again\n", s.o.dmx.ola_port,
+           s.o.dmx.universe);
     /* the universe may have lost our levels with olad: send them at once */
     if (s.have_frame)
         s.pending = true;
@@ -88,7 +88,7 @@ double next_wake(const sender &s, double t)
     double wake = t + MAX_WAIT;
     bool up = ola_link_fd(&s.link) >= 0;
     if (up && s.pending)
-        wake = fmin(wake, s.grid_start + (double)(s.last_slot + 1) / s.o.rate);
+        wake = fmin(wake, s.grid_start + (double)(s.last_slot + 1) / s.o.dmx.rate);
     if (up && s.have_frame)
         wake = fmin(wake, s.last_send + DMX_REPEAT_SECONDS);
     if (!up)
@@ -102,34 +102,27 @@ void describe(const sender &s)
     if (s.o.patch)
         snprintf(where, sizeof where, "patched by %.300s", s.o.patch);
     else
-        snprintf(where, sizeof where, "at addresses %ld..%ld", s.o.start, s.o.start + 59);
+        snprintf(where, sizeof where, "at addresses %ld..%ld", s.o.dmx.start, s.o.dmx.start + 59);
     printf("dmxout: feed %s:%u (receiving on UDP port %u) -> olad on port %u, universe %ld, "
            "channels %s, level %d/256, at most %d frames/s\n",
-           s.o.feed_host, s.o.feed_port, s.sub.local_port, s.o.ola_port, s.o.universe, where,
-           s.o.level, s.o.rate);
+           s.o.feed_host, s.o.feed_port, s.sub.local_port, s.o.dmx.ola_port, s.o.dmx.universe,
+           where, s.o.level, s.o.dmx.rate);
 }
 
-} // namespace
-
-static sender s; /* the program's whole state */
-
-int main(int argc, char **argv)
+/* Everything before the first turn: the patch, olad, the feed. 0, or the
+ * exit status when the program cannot start. */
+int start_sending(sender &s)
 {
     char err[512];
-    int parsed = dmxout_parse_options(argc, argv, &s.o, err, sizeof err);
-    int settled = cli_legacy_settle(parsed, err, s.o.help, dmxout_usage);
-    if (settled != CLI_GO_ON)
-        return settled;
-
     int patched = s.o.patch ? dmx_patch_load(&s.patch, s.o.patch, err, sizeof err)
-                            : dmx_patch_from_start(&s.patch, s.o.start, err, sizeof err);
+                            : dmx_patch_from_start(&s.patch, s.o.dmx.start, err, sizeof err);
     if (patched != 0) {
         fprintf(stderr, "dmxout: %s\n", err);
         return 2;
     }
-
-    dmx_loop_catch_signals();
-    ola_link_init(&s.link, "dmxout", s.o.ola_port);
+    /* a write to an olad that has gone away fails instead of ending us */
+    loop_catch_signals(LOOP_IGNORE_PIPE);
+    ola_link_init(&s.link, "dmxout", s.o.dmx.ola_port);
     if (ola_link_connect(&s.link, err, sizeof err) != 0) {
         ola_link_report_unreachable(&s.link, err);
         return 1;
@@ -143,63 +136,96 @@ int main(int argc, char **argv)
     }
     feed_sub_request(&s.sub);
     describe(s);
-
     s.grid_start = loop_now();
     s.last_slot = -1;
-    for (;;) {
-        double t = loop_now();
-        struct pollfd fds[2] = {{s.sub.sock, POLLIN, 0}, {ola_link_fd(&s.link), POLLIN, 0}};
-        if (dmx_loop_wait(fds, fds[1].fd >= 0 ? 2 : 1, next_wake(s, t) - t) < 0)
-            break;
-        t = loop_now();
-        if (fds[1].fd >= 0 && fds[1].revents && ola_link_service(&s.link) != 0)
-            lost_olad(s, t);
+    return 0;
+}
 
-        if (feed_sub_read_newest(&s.sub, s.values, MOST_READ_A_TURN) > 0) {
-            if (!s.have_frame)
-                printf("dmxout: first frame from the feed\n");
-            else if (s.feed_silent)
-                printf("dmxout: the feed is back\n");
-            s.have_frame = true;
-            s.pending = true;
-            s.feed_silent = false;
-        }
-        feed_sub_turn(&s.sub);
-
-        t = loop_now();
-        if (s.have_frame && !s.feed_silent && t - s.sub.frame_at >= FEED_SILENT_SECONDS) {
-            printf("dmxout: no frame from the feed for %.0f s; repeating the last one every "
-                   "second\n",
-                   FEED_SILENT_SECONDS);
-            s.feed_silent = true;
-        }
-        if (ola_link_fd(&s.link) < 0 && t >= s.retry_at)
-            try_olad_again(s, t);
-        if (ola_link_fd(&s.link) < 0)
-            continue;
-        /* a new frame in a free slot of the rate's grid, or the last one
-         * again after a second of silence (always a later slot) */
-        if ((s.pending && slot_of(s, t) > s.last_slot) ||
-            (s.have_frame && t - s.last_send >= DMX_REPEAT_SECONDS))
-            send_frame(s, t);
+/* Take the newest frame of the feed, and say when the feed starts, falls
+ * silent or comes back. */
+void take_feed(sender &s)
+{
+    if (feed_sub_read_newest(&s.sub, s.values, MOST_READ_A_TURN) > 0) {
+        if (!s.have_frame)
+            printf("dmxout: first frame from the feed\n");
+        else if (s.feed_silent)
+            printf("dmxout: the feed is back\n");
+        s.have_frame = true;
+        s.pending = true;
+        s.feed_silent = false;
     }
+    feed_sub_turn(&s.sub);
+    double t = loop_now();
+    if (s.have_frame && !s.feed_silent && t - s.sub.frame_at >= FEED_SILENT_SECONDS) {
+        printf("dmxout: no frame from the feed for %.0f s; repeating the last one every "
+               "second\n",
+               FEED_SILENT_SECONDS);
+        s.feed_silent = true;
+    }
+}
 
-    const char *signal_name;
-    dmx_loop_stopping(&signal_name);
+/* One turn: wait for the feed, olad or the next thing due, then act.
+ * false once a stop signal came (it wakes the wait). */
+bool sending_turn(sender &s)
+{
+    double t = loop_now();
+    struct pollfd fds[2] = {{s.sub.sock, POLLIN, 0}, {ola_link_fd(&s.link), POLLIN, 0}};
+    if (dmx_loop_wait(fds, fds[1].fd >= 0 ? 2 : 1, next_wake(s, t) - t) < 0)
+        return false;
+    t = loop_now();
+    if (fds[1].fd >= 0 && fds[1].revents && ola_link_service(&s.link) != 0)
+        lost_olad(s, t);
+    take_feed(s);
+
+    t = loop_now();
+    if (ola_link_fd(&s.link) < 0 && t >= s.retry_at)
+        try_olad_again(s, t);
+    if (ola_link_fd(&s.link) < 0)
+        return true;
+    /* a new frame in a free slot of the rate's grid, or the last one
+     * again after a second of silence (always a later slot) */
+    if ((s.pending && slot_of(s, t) > s.last_slot) ||
+        (s.have_frame && t - s.last_send >= DMX_REPEAT_SECONDS))
+        send_frame(s, t);
+    return true;
+}
+
+/* After the stop signal: all channels at 0 when asked for, then close. */
+void stop_sending(sender &s)
+{
+    const char *signal_name = loop_stop_signal() == SIGINT ? "SIGINT" : "SIGTERM";
     if (s.o.blackout_on_exit) {
         memset(s.values, 0, sizeof s.values);
         dmx_patch_apply(&s.patch, s.values, s.o.level, s.slots);
-        if (ola_link_send_and_wait(&s.link, s.o.universe, s.slots, s.patch.slots,
+        if (ola_link_send_and_wait(&s.link, s.o.dmx.universe, s.slots, s.patch.slots,
                                    BLACKOUT_WAIT) == 0)
             printf("dmxout: %s: sent all channels at 0; stopping\n", signal_name);
         else
-            fprintf(stderr,
-                    "dmxout: %s: olad did not take the channels at 0; stopping\n",
+            fprintf(stderr, "dmxout: %s: olad did not take the channels at 0; stopping\n",
                     signal_name);
     } else {
         printf("dmxout: %s: stopping; the lamps keep their levels\n", signal_name);
     }
     ola_link_close(&s.link);
     feed_sub_close(&s.sub);
+}
+
+} // namespace
+
+static sender s; /* the program's whole state */
+
+int main(int argc, char **argv)
+{
+    char err[256];
+    int settled =
+        cli_settle(&dmxout_cli, dmxout_parse_options(argc, argv, &s.o, err, sizeof err), err);
+    if (settled != CLI_GO_ON)
+        return settled;
+    int failed = start_sending(s);
+    if (failed)
+        return failed;
+    while (sending_turn(s)) {
+    }
+    stop_sending(s);
     return 0;
 }

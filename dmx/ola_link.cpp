@@ -8,9 +8,9 @@
 #include <poll.h>
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 
 #include "dmx/dmx.h"
+#include "loop/loop.h"
 
 #include <ola/Callback.h>
 #include <ola/DmxBuffer.h>
@@ -37,13 +37,6 @@ void on_answer(answer *a, const ola::client::Result &result)
 {
     a->came = true;
     a->ok = result.Success();
-}
-
-double seconds_now()
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
 }
 
 void on_dmx(ola_link *l, const ola::client::DMXMetadata &meta, const ola::DmxBuffer &data)
@@ -175,9 +168,9 @@ int ola_link_send_and_wait(struct ola_link *l, long universe, const unsigned cha
     ola::client::SendDMXArgs args;
     args.callback = ola::NewSingleCallback(on_answer, &a);
     l->conn->client->SendDMX((unsigned)universe, l->conn->buffer, args);
-    double end = seconds_now() + seconds;
+    double end = loop_now() + seconds;
     while (!a.came) {
-        double left = end - seconds_now();
+        double left = end - loop_now();
         struct pollfd p = {ola_link_fd(l), POLLIN, 0};
         if (left <= 0 || poll(&p, 1, (int)(left * 1000) + 1) <= 0)
             return -1;

@@ -15,13 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     emu_options o;
     char err[256];
-    if (emu_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err) != 0) {
+    int r = emu_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err);
+    if (r == CLI_REFUSED) {
         if (!memchr(err, '\0', sizeof err) || strncmp(err, "boxemu: ", 8) != 0 ||
             strchr(err, '\n'))
             abort();
         return 0;
     }
-    if (o.help)
+    if (r != CLI_RUN)
         return 0;
     if ((o.baud != 38400 && o.baud != 57600) || o.port < 1 || o.port > 65535)
         abort();

@@ -16,13 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzz_make_argv(data, size, "hallweb", 40, &cmd);
     web_options o;
     char err[300];
-    if (web_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err) != 0) {
+    int r = web_parse_options(cmd.argc(), cmd.argv.data(), &o, err, sizeof err);
+    if (r == CLI_REFUSED) {
         if (!memchr(err, '\0', sizeof err) || strncmp(err, "hallweb: ", 9) != 0 ||
             strchr(err, '\n'))
             abort();
         return 0;
     }
-    if (o.help)
+    if (r != CLI_RUN)
         return 0;
     in_addr a;
     if (inet_pton(AF_INET, o.listen_host, &a) != 1)

@@ -8,12 +8,12 @@
  * threads serve the page and the WebSockets (web_server.cpp); each page
  * has a sender thread of its own (web_clients.cpp). */
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
 
-#include "cli/cli_legacy.h"
 #include "hallweb/web_clients.h"
 #include "hallweb/web_driver.h"
 #include "hallweb/web_feeds.h"
@@ -21,22 +21,16 @@
 #include "hallweb/web_server.h"
 #include "hallweb/web_token.h"
 #include "loop/loop.h"
-#include "wire/feed_sub.h"
 
 namespace {
 
 const double STATUS_SECONDS = 1.0;   /* between status messages */
 
-volatile sig_atomic_t stop_requested = 0;
 web_options options;
+web_server_setup setup;              /* kept by the server for its whole life */
 char token[WEB_TOKEN_MAX + 1];
 char status_text[WEB_STATUS_MAX];
 web_feed_status figures[WEB_MAX_FEEDS];  /* the feeds' figures of the last second */
-
-void on_signal(int)
-{
-    stop_requested = 1;
-}
 
 /* Who may use the controls, and a line saying so. */
 web_controls decide_controls(const char **why)
@@ -64,59 +58,88 @@ void send_status(double now, bool new_second)
 {
     web_driver_state driver;
     if (new_second)
-        feeds_status(now, figures);
-    driver_state(&driver);
+        web_feeds_status(now, figures);
+    web_driver_latest(&driver);
     int n = web_message_status(status_text, sizeof status_text, figures, options.num_feeds,
                                options.has_driver, &driver);
     if (n > 0)
-        clients_post_status(status_text, (size_t)n);
+        web_clients_post_status(status_text, (size_t)n);
 }
 
-/* Block the stop signals in every thread but while the loop waits, so
- * that they always cut the wait short. The mask to wait with. */
-sigset_t catch_stop_signals()
+/* The stop signals are the frame loop's: held back while the server's
+ * threads start, those threads never take them (and never see a call cut
+ * short by one). */
+void hold_stop_signals(int how)
 {
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_signal;
-    sigemptyset(&sa.sa_mask);
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
-    sigset_t stops, waiting;
+    sigset_t stops;
     sigemptyset(&stops);
-    for (int sig : signals) {
-        sigaction(sig, &sa, nullptr);
-        sigaddset(&stops, sig);
-    }
-    pthread_sigmask(SIG_BLOCK, &stops, &waiting);
-    for (int sig : signals)
-        sigdelset(&waiting, sig);
-    return waiting;
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGHUP);
+    pthread_sigmask(how, &stops, nullptr);
 }
 
-void run_loop(const sigset_t *waiting)
+/* Everything before the frame loop: the token, the feeds, the driver's
+ * socket and the server, then a line on each. 0, or the exit status. */
+int start_console()
 {
-    struct pollfd fds[WEB_MAX_FEEDS + 2];
+    char err[300];
+    if (options.token_file && web_token_load(options.token_file, token, err, sizeof err) != 0) {
+        fprintf(stderr, "hallweb: %s\n", err);
+        return 1;
+    }
+    const char *controls_why;
+    setup = {&options, decide_controls(&controls_why), token};
+
+    loop_catch_signals(LOOP_HUP);
+    hold_stop_signals(SIG_BLOCK);
+    if (web_feeds_open(&options) != 0)
+        return 1;
+    if (options.has_driver && web_driver_open(options.driver_host, options.driver_port) != 0)
+        return 1;
+    int port = web_server_start(&setup, err, sizeof err);
+    if (port < 0) {
+        fprintf(stderr, "%s\n", err);
+        return 1;
+    }
+    hold_stop_signals(SIG_UNBLOCK);
+    for (int i = 0; i < options.num_feeds; i++)
+        printf("hallweb: feed %d \"%s\" from %s:%u\n", i, options.feeds[i].name,
+               options.feeds[i].host, options.feeds[i].port);
+    if (options.has_driver)
+        printf("hallweb: box driver at %s:%u\n", options.driver_host, options.driver_port);
+    printf("hallweb: controls %s\n", controls_why);
+    printf("hallweb: serving http://%s:%d/\n", options.listen_host, port);
+    return 0;
+}
+
+/* The frame loop, until a stop signal: it wakes the wait through the
+ * floor's descriptor, the last one polled. */
+void run_loop()
+{
+    struct pollfd fds[WEB_MAX_FEEDS + 3];
     double next_status = loop_now() + STATUS_SECONDS;
     double wait = 0;
-    while (!stop_requested) {
-        int n = feeds_pollfds(fds);
+    while (!loop_stop_signal()) {
+        int n = web_feeds_pollfds(fds);
         if (options.has_driver) {
-            fds[n] = {driver_fd(), POLLIN, 0};
-            fds[n + 1] = {driver_wake_fd(), POLLIN, 0};
+            fds[n] = {web_driver_fd(), POLLIN, 0};
+            fds[n + 1] = {web_driver_wake_fd(), POLLIN, 0};
             n += 2;
         }
+        fds[n] = {loop_signal_fd(), POLLIN, 0};
         double now = loop_now();
         if (next_status - now < wait)
             wait = next_status - now;
         if (wait < 0)
             wait = 0;
         struct timespec ts = {(time_t)wait, (long)((wait - (time_t)wait) * 1e9)};
-        if (ppoll(fds, (nfds_t)n, &ts, waiting) < 0)
+        if (ppoll(fds, (nfds_t)n + 1, &ts, nullptr) < 0)
             for (int i = 0; i < n; i++)
-                fds[i].revents = 0;   /* a signal: look at the flag first */
+                fds[i].revents = 0;   /* another signal: nothing is ready */
         now = loop_now();
-        wait = feeds_turn(fds, now);
-        bool changed = driver_turn(now, &wait) != 0;
+        wait = web_feeds_turn(fds, now);
+        bool changed = web_driver_turn(now, &wait) != 0;
         bool new_second = now >= next_status;
         if (changed || new_second)
             send_status(now, new_second);
@@ -125,46 +148,27 @@ void run_loop(const sigset_t *waiting)
     }
 }
 
+void stop_console()
+{
+    printf("hallweb: stopping\n");
+    web_server_stop();
+    web_driver_close();
+    web_feeds_close();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     char err[300];
-    int parsed = web_parse_options(argc, argv, &options, err, sizeof err);
-    int settled = cli_legacy_settle(parsed, err, options.help, web_usage);
+    int settled = cli_settle(&web_cli, web_parse_options(argc, argv, &options, err, sizeof err),
+                             err);
     if (settled != CLI_GO_ON)
         return settled;
-
-    if (options.token_file && web_token_load(options.token_file, token, err, sizeof err) != 0) {
-        fprintf(stderr, "hallweb: %s\n", err);
-        return 1;
-    }
-    const char *controls_why;
-    web_server_setup setup = {&options, decide_controls(&controls_why), token};
-
-    sigset_t waiting = catch_stop_signals();
-    if (feeds_open(&options) != 0)
-        return 1;
-    if (options.has_driver && driver_open(options.driver_host, options.driver_port) != 0)
-        return 1;
-    int port = server_start(&setup, err, sizeof err);
-    if (port < 0) {
-        fprintf(stderr, "%s\n", err);
-        return 1;
-    }
-    for (int i = 0; i < options.num_feeds; i++)
-        printf("hallweb: feed %d \"%s\" from %s:%u\n", i, options.feeds[i].name,
-               options.feeds[i].host, options.feeds[i].port);
-    if (options.has_driver)
-        printf("hallweb: box driver at %s:%u\n", options.driver_host, options.driver_port);
-    printf("hallweb: controls %s\n", controls_why);
-    printf("hallweb: serving http://%s:%d/\n", options.listen_host, port);
-
-    run_loop(&waiting);
-
-    printf("hallweb: stopping\n");
-    server_stop();
-    driver_close();
-    feeds_close();
+    int failed = start_console();
+    if (failed)
+        return failed;
+    run_loop();
+    stop_console();
     return 0;
 }

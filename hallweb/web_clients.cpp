@@ -99,7 +99,7 @@ bool valid(int slot)
 
 } // namespace
 
-int clients_start(const web_writer *w)
+int web_clients_start(const web_writer *w)
 {
     writer = *w;
     stopping = false;
@@ -108,14 +108,14 @@ int clients_start(const web_writer *w)
             clients[i].sender = std::thread(sender_loop, &clients[i]);
         } catch (const std::system_error &e) {
             fprintf(stderr, "hallweb: starting a sender thread: %s\n", e.what());
-            clients_stop();
+            web_clients_stop();
             return -1;
         }
     }
     return 0;
 }
 
-void clients_stop(void)
+void web_clients_stop(void)
 {
     stopping = true;
     for (client &c : clients) {
@@ -128,7 +128,7 @@ void clients_stop(void)
             c.sender.join();
 }
 
-int clients_attach(void *conn)
+int web_clients_attach(void *conn)
 {
     std::lock_guard<std::mutex> a(attach_lock);
     for (int i = 0; i < WEB_MAX_CLIENTS; i++) {
@@ -146,7 +146,7 @@ int clients_attach(void *conn)
     return -1;
 }
 
-void clients_ready(int slot, const char *hello, size_t len)
+void web_clients_ready(int slot, const char *hello, size_t len)
 {
     if (!valid(slot))
         return;
@@ -161,7 +161,7 @@ void clients_ready(int slot, const char *hello, size_t len)
     c.wake.notify_one();
 }
 
-void clients_detach(int slot)
+void web_clients_detach(int slot)
 {
     if (!valid(slot))
         return;
@@ -176,7 +176,7 @@ void clients_detach(int slot)
     c.reply_pending = c.status_pending = c.frame_pending = false;
 }
 
-int clients_reply(int slot, const char *text, size_t len)
+int web_clients_reply(int slot, const char *text, size_t len)
 {
     if (!valid(slot) || len > WEB_STATUS_MAX)
         return -1;
@@ -192,7 +192,7 @@ int clients_reply(int slot, const char *text, size_t len)
     return 0;
 }
 
-void clients_post_frame(int feed, const unsigned char levels[60])
+void web_clients_post_frame(int feed, const unsigned char levels[60])
 {
     for (client &c : clients) {
         std::lock_guard<std::mutex> g(c.lock);
@@ -205,7 +205,7 @@ void clients_post_frame(int feed, const unsigned char levels[60])
     }
 }
 
-void clients_post_status(const char *text, size_t len)
+void web_clients_post_status(const char *text, size_t len)
 {
     if (len > WEB_STATUS_MAX)
         return;
@@ -220,7 +220,7 @@ void clients_post_status(const char *text, size_t len)
     }
 }
 
-void clients_set_view(int slot, int feed)
+void web_clients_set_view(int slot, int feed)
 {
     if (!valid(slot))
         return;
@@ -228,7 +228,7 @@ void clients_set_view(int slot, int feed)
     clients[slot].view = feed;
 }
 
-void clients_set_control(int slot, int allowed)
+void web_clients_set_control(int slot, int allowed)
 {
     if (!valid(slot))
         return;
@@ -236,7 +236,7 @@ void clients_set_control(int slot, int allowed)
     clients[slot].may_control = allowed != 0;
 }
 
-int clients_may_control(int slot)
+int web_clients_may_control(int slot)
 {
     if (!valid(slot))
         return 0;
@@ -244,7 +244,7 @@ int clients_may_control(int slot)
     return clients[slot].may_control;
 }
 
-int clients_count(void)
+int web_clients_count(void)
 {
     int n = 0;
     for (client &c : clients) {

@@ -24,41 +24,41 @@ struct web_writer {
 
 /* Start the senders, writing through `writer` (kept). 0, or -1 after a
  * message when a thread cannot be started. */
-int clients_start(const struct web_writer *writer);
+int web_clients_start(const struct web_writer *writer);
 
 /* Stop and join the senders; every slot must be detached first. */
-void clients_stop(void);
+void web_clients_stop(void);
 
 /* Take a free slot for a new connection (nothing is sent to it yet). The
  * slot, or -1 when all WEB_MAX_CLIENTS are taken. */
-int clients_attach(void *conn);
+int web_clients_attach(void *conn);
 
 /* The connection is ready: `hello` (len bytes) goes first, then whatever
  * is posted from now on. */
-void clients_ready(int slot, const char *hello, size_t len);
+void web_clients_ready(int slot, const char *hello, size_t len);
 
 /* Give the slot up. Returns once its sender no longer uses the connection. */
-void clients_detach(int slot);
+void web_clients_detach(int slot);
 
 /* Queue a reply for one client, waiting while its previous reply is
  * unsent. 0, or -1 when the connection failed or is being detached. */
-int clients_reply(int slot, const char *text, size_t len);
+int web_clients_reply(int slot, const char *text, size_t len);
 
 /* The newest frame of `feed`: its index byte and 60 levels, to every
  * ready client viewing that feed. */
-void clients_post_frame(int feed, const unsigned char levels[60]);
+void web_clients_post_frame(int feed, const unsigned char levels[60]);
 
 /* The newest status, to every ready client. len at most WEB_STATUS_MAX. */
-void clients_post_status(const char *text, size_t len);
+void web_clients_post_status(const char *text, size_t len);
 
 /* Which feed a client views (0 at first). */
-void clients_set_view(int slot, int feed);
+void web_clients_set_view(int slot, int feed);
 
 /* Whether a client may use the controls (no at first). */
-void clients_set_control(int slot, int allowed);
-int clients_may_control(int slot);
+void web_clients_set_control(int slot, int allowed);
+int web_clients_may_control(int slot);
 
 /* How many slots are taken. */
-int clients_count(void);
+int web_clients_count(void);
 
 #endif

@@ -105,7 +105,7 @@ void send_requests(double now)
 
 } // namespace
 
-int driver_open(const char *host, unsigned short port)
+int web_driver_open(const char *host, unsigned short port)
 {
     sockaddr_in to;
     memset(&to, 0, sizeof to);
@@ -122,20 +122,20 @@ int driver_open(const char *host, unsigned short port)
     }
     if (connect(sock, (sockaddr *)&to, sizeof to) < 0) {
         fprintf(stderr, "hallweb: connect(%s:%u): %s\n", host, port, strerror(errno));
-        driver_close();
+        web_driver_close();
         return -1;
     }
     wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake < 0) {
         perror("hallweb: eventfd");
-        driver_close();
+        web_driver_close();
         return -1;
     }
     memset(&heard, 0, sizeof heard);
     return 0;
 }
 
-void driver_close(void)
+void web_driver_close(void)
 {
     if (sock >= 0)
         close(sock);
@@ -144,17 +144,17 @@ void driver_close(void)
     sock = wake = -1;
 }
 
-int driver_fd(void)
+int web_driver_fd(void)
 {
     return sock;
 }
 
-int driver_wake_fd(void)
+int web_driver_wake_fd(void)
 {
     return wake;
 }
 
-int driver_turn(double now, double *wait)
+int web_driver_turn(double now, double *wait)
 {
     if (sock < 0)
         return 0;
@@ -180,14 +180,14 @@ int driver_turn(double now, double *wait)
     return changed;
 }
 
-void driver_state(web_driver_state *out)
+void web_driver_latest(web_driver_state *out)
 {
     std::lock_guard<std::mutex> g(request_lock);
     *out = heard;
     out->reachable = was_reachable;
 }
 
-int driver_request_feed(int feed)
+int web_driver_request_feed(int feed)
 {
     std::lock_guard<std::mutex> g(request_lock);
     if (!was_reachable || feed < 0 || feed >= heard.num_feeds)
@@ -200,7 +200,7 @@ int driver_request_feed(int feed)
     return 0;
 }
 
-int driver_request_level(int level)
+int web_driver_request_level(int level)
 {
     std::lock_guard<std::mutex> g(request_lock);
     if (!was_reachable || level < 0 || level > CONTROL_LEVEL_MAX)

@@ -13,27 +13,27 @@
 
 /* Open a socket towards the driver at host:port. 0, or -1 after a
  * message. Also makes the wake-up descriptor. */
-int driver_open(const char *host, unsigned short port);
+int web_driver_open(const char *host, unsigned short port);
 
-void driver_close(void);
+void web_driver_close(void);
 
 /* The socket answers arrive on, and the descriptor that wakes the loop
  * for a request; -1 when closed. */
-int driver_fd(void);
-int driver_wake_fd(void);
+int web_driver_fd(void);
+int web_driver_wake_fd(void);
 
 /* After poll: take the answers, send due questions and requested keys.
  * 1 when the state the pages see changed (including reachability), 0
  * otherwise. *wait is lowered to the time until the next question. */
-int driver_turn(double now, double *wait);
+int web_driver_turn(double now, double *wait);
 
 /* The driver as last heard from (reachable 0 when silent too long). */
-void driver_state(struct web_driver_state *out);
+void web_driver_latest(struct web_driver_state *out);
 
 /* A page asks for feed key 0..9, or a master level 0..256 (sent as as
  * many level keys as it takes). -1 when the driver has not answered yet
  * or does not have that feed; 0 when it will be sent. Any thread. */
-int driver_request_feed(int feed);
-int driver_request_level(int level);
+int web_driver_request_feed(int feed);
+int web_driver_request_level(int level);
 
 #endif

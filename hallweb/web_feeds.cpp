@@ -1,5 +1,5 @@
 /* web_feeds.cpp -- the watched feeds (web_feeds.h). State: one record per
- * feed, filled by feeds_open and turned by the frame loop only. */
+ * feed, filled by web_feeds_open and turned by the frame loop only. */
 #include "hallweb/web_feeds.h"
 
 #include <stdio.h>
@@ -38,14 +38,14 @@ void publish(int i, watched *f, double now)
 {
     for (int k = 0; k < LIGHT_CHANNELS; k++)
         f->bytes[k] = (unsigned char)f->values[k];
-    clients_post_frame(i, f->bytes);
+    web_clients_post_frame(i, f->bytes);
     f->held = false;
     f->due = (f->due > now ? f->due : now) + PUBLISH_GAP;
 }
 
 } // namespace
 
-int feeds_open(const web_options *o)
+int web_feeds_open(const web_options *o)
 {
     double now = loop_now();
     for (int i = 0; i < o->num_feeds; i++) {
@@ -56,7 +56,7 @@ int feeds_open(const web_options *o)
         if (feed_sub_open(&f->sub, 0, 0) < 0) {
             fprintf(stderr, "hallweb: no socket for feed \"%s\"\n", o->feeds[i].name);
             num_feeds = i;
-            feeds_close();
+            web_feeds_close();
             return -1;
         }
         feed_sub_request(&f->sub);
@@ -66,14 +66,14 @@ int feeds_open(const web_options *o)
     return 0;
 }
 
-void feeds_close(void)
+void web_feeds_close(void)
 {
     for (int i = 0; i < num_feeds; i++)
         feed_sub_close(&feeds[i].sub);
     num_feeds = 0;
 }
 
-int feeds_pollfds(struct pollfd *p)
+int web_feeds_pollfds(struct pollfd *p)
 {
     for (int i = 0; i < num_feeds; i++) {
         p[i].fd = feeds[i].sub.sock;
@@ -83,7 +83,7 @@ int feeds_pollfds(struct pollfd *p)
     return num_feeds;
 }
 
-double feeds_turn(const struct pollfd *p, double now)
+double web_feeds_turn(const struct pollfd *p, double now)
 {
     double wait = 1.0;
     for (int i = 0; i < num_feeds; i++) {
@@ -100,7 +100,7 @@ double feeds_turn(const struct pollfd *p, double now)
     return wait;
 }
 
-void feeds_status(double now, web_feed_status out[WEB_MAX_FEEDS])
+void web_feeds_status(double now, web_feed_status out[WEB_MAX_FEEDS])
 {
     for (int i = 0; i < num_feeds; i++) {
         watched *f = &feeds[i];

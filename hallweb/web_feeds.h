@@ -15,21 +15,21 @@
 
 /* Subscribe to every feed of the options, each on a free local port. 0,
  * or -1 after a message when a socket cannot be opened. */
-int feeds_open(const struct web_options *o);
+int web_feeds_open(const struct web_options *o);
 
 /* Close every subscription. */
-void feeds_close(void);
+void web_feeds_close(void);
 
 /* The feeds' sockets for poll, from p[0]; how many. */
-int feeds_pollfds(struct pollfd *p);
+int web_feeds_pollfds(struct pollfd *p);
 
 /* After poll: take the newest frame of every feed whose socket is ready
  * (p as filled above), renew subscriptions when due, and hand each feed's
  * frame to the pages once it may go. The time until a held frame may go,
  * in seconds, or 1 when none is held. */
-double feeds_turn(const struct pollfd *p, double now);
+double web_feeds_turn(const struct pollfd *p, double now);
 
 /* Frames a second since the previous call, and liveness, per feed. */
-void feeds_status(double now, struct web_feed_status out[WEB_MAX_FEEDS]);
+void web_feeds_status(double now, struct web_feed_status out[WEB_MAX_FEEDS]);
 
 #endif

@@ -6,6 +6,8 @@
 
 #include <stddef.h>
 
+#include "cli/cli.h"
+
 #define WEB_MAX_FEEDS 16
 #define WEB_NAME_MAX 40          /* bytes of a feed name, without its NUL */
 #define WEB_DEFAULT_LISTEN_HOST "127.0.0.1"
@@ -27,14 +29,14 @@ struct web_options {
     char driver_host[16];
     unsigned short driver_port;
     const char *token_file;      /* NULL without --token-file (points into argv) */
-    int help;
 };
 
-/* Fill *o from the arguments (defaults first). 0 on success; -1 with a
- * one-line reason starting "hallweb: " in err otherwise. */
+/* Fill *o from the arguments (defaults first): cli_parse's answer, with a
+ * one-line reason starting "hallweb: " in err when it is CLI_REFUSED. */
 int web_parse_options(int argc, char **argv, struct web_options *o, char *err,
                       size_t errlen);
 
-extern const char web_usage[];
+/* The command line as --help describes it. */
+extern const struct cli_program web_cli;
 
 #endif

@@ -160,7 +160,7 @@ int on_connect(const mg_connection *conn, void *)
                 mg_get_header(conn, "Origin"));
         return 1;
     }
-    int slot = clients_attach((void *)conn);
+    int slot = web_clients_attach((void *)conn);
     if (slot < 0) {
         mg_set_user_connection_data(conn, &overflow);
         return 0;
@@ -168,7 +168,7 @@ int on_connect(const mg_connection *conn, void *)
     inboxes[slot].len = 0;
     inboxes[slot].oversized = false;
     mg_set_user_connection_data(conn, &slot_ids[slot]);
-    clients_set_control(slot, controls_for(conn) == WEB_CONTROLS_OPEN);
+    web_clients_set_control(slot, controls_for(conn) == WEB_CONTROLS_OPEN);
     return 0;
 }
 
@@ -194,7 +194,7 @@ void on_ready(mg_connection *conn, void *)
     const web_options *o = setup->options;
     int n = web_message_hello(text, sizeof text, o->feeds, o->num_feeds, o->has_driver,
                               controls_for(conn));
-    clients_ready(slot, text, n > 0 ? (size_t)n : 0);
+    web_clients_ready(slot, text, n > 0 ? (size_t)n : 0);
 }
 
 void reply_error(int slot, const char *reason)
@@ -202,7 +202,7 @@ void reply_error(int slot, const char *reason)
     char text[WEB_STATUS_MAX];
     int n = web_message_error(text, sizeof text, reason);
     if (n > 0)
-        clients_reply(slot, text, (size_t)n);
+        web_clients_reply(slot, text, (size_t)n);
 }
 
 /* Act on one whole message from a page. */
@@ -221,7 +221,7 @@ void take_message(int slot, const char *text, size_t len)
             snprintf(err, sizeof err, "no feed %d here; there are %d", m.feed, o->num_feeds);
             reply_error(slot, err);
         } else {
-            clients_set_view(slot, m.feed);
+            web_clients_set_view(slot, m.feed);
         }
         return;
     case WEB_MSG_AUTH: {
@@ -232,23 +232,23 @@ void take_message(int slot, const char *text, size_t len)
         int ok = web_token_equal(setup->token, m.token, m.token_len);
         if (!ok)
             usleep(WRONG_TOKEN_DELAY_US);
-        clients_set_control(slot, ok);
+        web_clients_set_control(slot, ok);
         char reply[64];
         int n = web_message_auth(reply, sizeof reply, ok);
         if (n > 0)
-            clients_reply(slot, reply, (size_t)n);
+            web_clients_reply(slot, reply, (size_t)n);
         return;
     }
     case WEB_MSG_SELECT:
     case WEB_MSG_LEVEL:
-        if (!clients_may_control(slot)) {
+        if (!web_clients_may_control(slot)) {
             reply_error(slot, o->has_driver && setup->controls == WEB_CONTROLS_TOKEN
                                   ? "the controls need the token"
                                   : "the controls are off on this server");
             return;
         }
-        if ((m.kind == WEB_MSG_SELECT ? driver_request_feed(m.feed)
-                                      : driver_request_level(m.level)) != 0)
+        if ((m.kind == WEB_MSG_SELECT ? web_driver_request_feed(m.feed)
+                                      : web_driver_request_level(m.level)) != 0)
             reply_error(slot, m.kind == WEB_MSG_SELECT
                                   ? "the box driver is not answering or has no such feed"
                                   : "the box driver is not answering");
@@ -297,7 +297,7 @@ void on_close(const mg_connection *conn, void *)
 {
     int slot = slot_of(conn);
     if (slot >= 0)
-        clients_detach(slot);
+        web_clients_detach(slot);
 }
 
 int log_message(const mg_connection *, const char *message)
@@ -308,7 +308,7 @@ int log_message(const mg_connection *, const char *message)
 
 } // namespace
 
-int server_start(const web_server_setup *s, char *err, size_t errlen)
+int web_server_start(const web_server_setup *s, char *err, size_t errlen)
 {
     setup = s;
     for (int i = 0; i < WEB_MAX_CLIENTS; i++)
@@ -317,7 +317,7 @@ int server_start(const web_server_setup *s, char *err, size_t errlen)
         snprintf(err, errlen, "hallweb: this CivetWeb library has no WebSocket support");
         return -1;
     }
-    if (clients_start(&civet_writer) != 0) {
+    if (web_clients_start(&civet_writer) != 0) {
         snprintf(err, errlen, "hallweb: cannot start the senders");
         return -1;
     }
@@ -349,7 +349,7 @@ int server_start(const web_server_setup *s, char *err, size_t errlen)
     if (!ctx) {
         snprintf(err, errlen, "hallweb: cannot listen on %s: %s", listen,
                  why[0] ? why : "CivetWeb did not start");
-        clients_stop();
+        web_clients_stop();
         return -1;
     }
     mg_set_request_handler(ctx, "/**", serve_file, nullptr);
@@ -357,18 +357,18 @@ int server_start(const web_server_setup *s, char *err, size_t errlen)
     mg_server_port ports[1];
     if (mg_get_server_ports(ctx, 1, ports) != 1) {
         snprintf(err, errlen, "hallweb: no port bound for %s", listen);
-        server_stop();
+        web_server_stop();
         return -1;
     }
     return ports[0].port;
 }
 
-void server_stop(void)
+void web_server_stop(void)
 {
     if (ctx) {
         mg_stop(ctx);
         mg_exit_library();
     }
     ctx = nullptr;
-    clients_stop();
+    web_clients_stop();
 }

@@ -19,9 +19,9 @@ struct web_server_setup {
 
 /* Listen and serve. The port bound (the one asked for, or the one taken
  * for port 0), or -1 with a one-line reason in err. */
-int server_start(const struct web_server_setup *setup, char *err, size_t errlen);
+int web_server_start(const struct web_server_setup *setup, char *err, size_t errlen);
 
 /* Close every connection and stop serving. */
-void server_stop(void);
+void web_server_stop(void);
 
 #endif

@@ -160,6 +160,20 @@ bool one_line(const std::string &text, const std::string &start)
     return text.rfind(start, 0) == 0 && text.find('\n') == text.size() - 1;
 }
 
+TEST(BoxemuStopping, InterruptAndHangupEndItWithItsCounts)
+{
+    for (int sig : {SIGINT, SIGHUP}) {
+        Emulator emu;
+        ASSERT_TRUE(emu.start(BOXEMU)) << emu.err();
+        kill(emu.child.pid, sig);
+        ASSERT_TRUE(testing_process::wait_for(emu.child, 5000));
+        EXPECT_EQ(testing_process::exit_code(emu.child), 0) << sig;
+        EXPECT_NE(emu.out().find("boxemu: stopped (0 frames, 0 faults in all)\n"),
+                  std::string::npos)
+            << emu.out();
+    }
+}
+
 TEST(BoxemuCommandLine, RefusesWithOneLine)
 {
     for (auto args : std::vector<std::vector<std::string>>{

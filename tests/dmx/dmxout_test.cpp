@@ -96,7 +96,7 @@ TEST_F(Dmxout, TheSixtyValuesLandFromTheStartAddress)
     auto refused = testing_process::start({DMXOUT, "--start", "454", "--ola-port", port()});
     ASSERT_TRUE(testing_process::wait_for(refused, 5000));
     EXPECT_EQ(testing_process::exit_code(refused), 2);
-    EXPECT_NE(testing_process::err(refused).find("1..453"), std::string::npos)
+    EXPECT_NE(testing_process::err(refused).find("1 to 453"), std::string::npos)
         << testing_process::err(refused);
 }
 

@@ -34,9 +34,9 @@ std::string numbers(int count, int value)
 }
 
 template <typename Options, typename Parse>
-std::string refusal(Parse parse_options, std::vector<std::string> args)
+std::string refusal(const char *program, Parse parse_options, std::vector<std::string> args)
 {
-    args.insert(args.begin(), "prog");
+    args.insert(args.begin(), program);
     std::vector<char *> argv;
     for (auto &a : args)
         argv.push_back(a.data());
@@ -44,6 +44,20 @@ std::string refusal(Parse parse_options, std::vector<std::string> args)
     Options o;
     char err[256] = "";
     return parse_options((int)args.size(), argv.data(), &o, err, sizeof err) == 0 ? "" : err;
+}
+
+/* The record a command line gives; pointers into argv are not to be
+ * followed once it returns. */
+template <typename Options, typename Parse>
+int parse_into(Options *o, const char *program, Parse parse_options, std::vector<std::string> args)
+{
+    args.insert(args.begin(), program);
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    char err[256];
+    return parse_options((int)args.size(), argv.data(), o, err, sizeof err);
 }
 
 } // namespace
@@ -113,17 +127,67 @@ TEST(DmxPatch, SlotsTakeTheLevelAsTheBoxDriverDoesAndTheHigherOfShared)
 TEST(DmxOptions, ValuesAreCheckedAndStartAndPatchExcludeEachOther)
 {
     auto out = [](std::vector<std::string> a) {
-        return refusal<dmxout_options>(dmxout_parse_options, a);
+        return refusal<dmxout_options>("dmxout", dmxout_parse_options, a);
     };
     auto in = [](std::vector<std::string> a) {
-        return refusal<dmxin_options>(dmxin_parse_options, a);
+        return refusal<dmxin_options>("dmxin", dmxin_parse_options, a);
     };
     EXPECT_EQ(out({"--feed", "127.0.0.2:7879", "--universe", "0", "--patch", "p", "--level",
                    "0", "--rate", "1000", "--ola-port", "9011", "--blackout-on-exit"}),
               "");
-    EXPECT_EQ(out({"--level", "257"}), "dmxout: --level takes a master level, 0..256, not \"257\"");
+    EXPECT_EQ(out({"--level", "257"}),
+              "dmxout: --level: expected a whole number from 0 to 256, got '257'");
     EXPECT_EQ(out({"--patch", "p", "--start", "2"}), "dmxout: give --start or --patch, not both");
-    EXPECT_EQ(out({"--rate", "0"}), "dmxout: --rate takes frames a second, 1..1000, not \"0\"");
-    EXPECT_EQ(in({"--port", "0"}), "dmxin: --port takes a UDP port, 1..65535, not \"0\"");
-    EXPECT_EQ(in({"--level", "3"}), "dmxin: unknown argument \"--level\" (try --help)");
+    EXPECT_EQ(out({"--start", "1", "--patch", "p"}), "dmxout: give --start or --patch, not both")
+        << "given at its default value, --start is still given";
+    EXPECT_EQ(out({"--rate", "0"}),
+              "dmxout: --rate: expected a whole number from 1 to 1000, got '0'");
+    EXPECT_EQ(in({"--port", "0"}),
+              "dmxin: --port: expected a whole number from 1 to 65535, got '0'");
+    EXPECT_EQ(in({"--level", "3"}), "dmxin: unknown option '--level' (try --help)");
+}
+
+TEST(DmxOptions, BothProgramsTakeTheSharedOptionsAndDefaultsAlike)
+{
+    struct {
+        std::vector<std::string> args;
+        long universe, start;
+        int rate;
+        unsigned short ola_port;
+    } cases[] = {
+        {{}, 1, 1, 44, 9010},
+        {{"--universe", "0", "--start", "453", "--rate", "1000", "--ola-port", "9011"}, 0, 453,
+         1000, 9011},
+        {{"--universe=2147483647", "--start=7", "--start", "9"}, 2147483647, 9, 44, 9010},
+    };
+    for (auto &c : cases) {
+        dmxout_options o;
+        dmxin_options i;
+        ASSERT_EQ(parse_into(&o, "dmxout", dmxout_parse_options, c.args), CLI_RUN);
+        ASSERT_EQ(parse_into(&i, "dmxin", dmxin_parse_options, c.args), CLI_RUN);
+        for (const dmx_common_options *d : {&o.dmx, &i.dmx}) {
+            EXPECT_EQ(d->universe, c.universe);
+            EXPECT_EQ(d->start, c.start);
+            EXPECT_EQ(d->rate, c.rate);
+            EXPECT_EQ(d->ola_port, c.ola_port);
+        }
+    }
+
+    dmxout_options o;
+    ASSERT_EQ(parse_into(&o, "dmxout", dmxout_parse_options, {}), CLI_RUN);
+    EXPECT_STREQ(o.feed_host, "127.0.0.1");
+    EXPECT_EQ(o.feed_port, 7878);
+    EXPECT_EQ(o.level, 256);
+    EXPECT_EQ(o.patch, nullptr);
+    EXPECT_EQ(o.blackout_on_exit, 0);
+    ASSERT_EQ(parse_into(&o, "dmxout", dmxout_parse_options,
+                         {"--feed", "127.0.0.2", "--patch", "p", "--blackout-on-exit"}),
+              CLI_RUN);
+    EXPECT_STREQ(o.feed_host, "127.0.0.2");
+    EXPECT_EQ(o.feed_port, 7878) << "the port when left out";
+    EXPECT_NE(o.patch, nullptr);
+    EXPECT_EQ(o.blackout_on_exit, 1);
+    dmxin_options i;
+    ASSERT_EQ(parse_into(&i, "dmxin", dmxin_parse_options, {}), CLI_RUN);
+    EXPECT_EQ(i.port, 7876);
 }

@@ -77,7 +77,7 @@ std::vector<std::string> got(fake_conn &c)
 void post_frame(int feed, int first)
 {
     unsigned char levels[60] = {(unsigned char)first};
-    clients_post_frame(feed, levels);
+    web_clients_post_frame(feed, levels);
 }
 
 bool has(fake_conn &c, const std::string &what)
@@ -94,7 +94,7 @@ protected:
     void SetUp() override
     {
         release_all = false;
-        ASSERT_EQ(clients_start(&writer), 0);
+        ASSERT_EQ(web_clients_start(&writer), 0);
     }
     void TearDown() override
     {
@@ -104,18 +104,18 @@ protected:
             changed.notify_all();
         }
         for (int i = 0; i < WEB_MAX_CLIENTS; i++)
-            clients_detach(i);
-        clients_stop();
+            web_clients_detach(i);
+        web_clients_stop();
     }
 };
 
 TEST_F(Senders, ASlowPageGetsTheNewestWhenReadyAndHoldsUpNoOne)
 {
-    int s = clients_attach(&slow), f = clients_attach(&fast);
+    int s = web_clients_attach(&slow), f = web_clients_attach(&fast);
     ASSERT_GE(s, 0);
     ASSERT_GE(f, 0);
-    clients_ready(s, "hello", 5);
-    clients_ready(f, "hello", 5);
+    web_clients_ready(s, "hello", 5);
+    web_clients_ready(f, "hello", 5);
     ASSERT_TRUE(wait_until([&] { return slow.got.size() == 1 && fast.got.size() == 1; }));
 
     /* The slow page's first frame is stuck in its write. */
@@ -126,10 +126,10 @@ TEST_F(Senders, ASlowPageGetsTheNewestWhenReadyAndHoldsUpNoOne)
     /* Meanwhile the other page gets everything as it comes. */
     for (int n = 2; n <= 50; n++) {
         post_frame(0, n);
-        clients_post_status(("status " + std::to_string(n)).c_str(), 8 + (n > 9));
+        web_clients_post_status(("status " + std::to_string(n)).c_str(), 8 + (n > 9));
         ASSERT_TRUE(wait_until([&] { return has(fast, "f:" + std::to_string(n)); })) << n;
     }
-    ASSERT_EQ(clients_reply(s, "reply 1", 7), 0);
+    ASSERT_EQ(web_clients_reply(s, "reply 1", 7), 0);
 
     /* Once it reads again: the frame under way, then the reply, the
      * newest status and the newest frame, and nothing in between. */
@@ -140,28 +140,28 @@ TEST_F(Senders, ASlowPageGetsTheNewestWhenReadyAndHoldsUpNoOne)
                                                    "f:50"}));
 
     /* Frames go only to the pages viewing their feed. */
-    clients_set_view(f, 3);
+    web_clients_set_view(f, 3);
     post_frame(0, 60);
     post_frame(3, 61);
     ASSERT_TRUE(wait_until([&] { return slow.got.size() == 6 && has(fast, "f:61"); }));
     EXPECT_FALSE(has(fast, "f:60"));
     EXPECT_EQ(got(slow).back(), "f:60");
 
-    clients_detach(s);
-    clients_detach(f);
+    web_clients_detach(s);
+    web_clients_detach(f);
 }
 
 TEST_F(Senders, RepliesWaitTheirTurnAndDetachingWaitsForTheWrite)
 {
-    int s = clients_attach(&page);
-    clients_ready(s, "hello", 5);
+    int s = web_clients_attach(&page);
+    web_clients_ready(s, "hello", 5);
     ASSERT_TRUE(wait_until([&] { return page.got.size() == 1; }));
 
     set_gate(page, false);
-    ASSERT_EQ(clients_reply(s, "one", 3), 0);
+    ASSERT_EQ(web_clients_reply(s, "one", 3), 0);
     ASSERT_TRUE(wait_until([&] { return page.writing == 1; }));
-    ASSERT_EQ(clients_reply(s, "two", 3), 0);   /* room: "one" is being written */
-    std::thread third([s] { EXPECT_EQ(clients_reply(s, "three", 5), 0); });
+    ASSERT_EQ(web_clients_reply(s, "two", 3), 0);   /* room: "one" is being written */
+    std::thread third([s] { EXPECT_EQ(web_clients_reply(s, "three", 5), 0); });
     usleep(100000);
     set_gate(page, true);
     third.join();
@@ -177,14 +177,14 @@ TEST_F(Senders, RepliesWaitTheirTurnAndDetachingWaitsForTheWrite)
         usleep(200000);
         set_gate(page, true);
     });
-    clients_detach(s);
+    web_clients_detach(s);
     {
         std::lock_guard<std::mutex> g(lock);
         EXPECT_EQ(page.writing, 0);
     }
     opener.join();
     post_frame(0, 8);
-    EXPECT_EQ(clients_reply(s, "late", 4), -1);
+    EXPECT_EQ(web_clients_reply(s, "late", 4), -1);
     usleep(100000);
     EXPECT_EQ(got(page).back(), "f:7");
 }

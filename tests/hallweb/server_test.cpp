@@ -386,20 +386,20 @@ TEST(CommandLine, HelpRefusalsAndFailuresToStart)
 {
     auto r = run({"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: hallweb", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("usage: hallweb", 0), 0u) << r.out;
 
     struct {
         std::vector<std::string> args;
         std::string says;
     } refused[] = {
-        {{"--listen", "localhost:80"}, "hallweb: bad --listen \"localhost:80\""},
-        {{"--listen", "127.0.0.1:65536"}, "hallweb: bad --listen"},
-        {{"--feed", "127.0.0.1:7878"}, "hallweb: bad --feed \"127.0.0.1:7878\": want NAME=HOST[:PORT]"},
-        {{"--feed", "=127.0.0.1"}, "hallweb: bad --feed"},
-        {{"--driver", "127.0.0.1"}, "hallweb: bad --driver \"127.0.0.1\""},
-        {{"--token-file"}, "hallweb: --token-file needs a file name"},
-        {{"--bogus"}, "hallweb: unknown argument \"--bogus\" (try --help)"},
-        {{"extra"}, "hallweb: unexpected argument \"extra\""},
+        {{"--listen", "localhost:80"}, "hallweb: --listen: expected ADDR:PORT"},
+        {{"--listen", "127.0.0.1:65536"}, "hallweb: --listen: "},
+        {{"--feed", "127.0.0.1:7878"}, "hallweb: --feed: expected NAME=HOST[:PORT]"},
+        {{"--feed", "=127.0.0.1"}, "hallweb: --feed: "},
+        {{"--driver", "127.0.0.1"}, "hallweb: --driver: expected HOST:PORT"},
+        {{"--token-file"}, "hallweb: --token-file needs a value"},
+        {{"--bogus"}, "hallweb: unknown option '--bogus' (try --help)"},
+        {{"extra"}, "hallweb: unexpected argument 'extra'"},
     };
     for (auto &c : refused) {
         r = run(c.args);
@@ -443,6 +443,19 @@ TEST(Stopping, ATermSignalEndsItCleanly)
     ASSERT_TRUE(testing_process::wait_for(web.child, 10000));
     EXPECT_EQ(testing_process::exit_code(web.child), 0) << web.err();
     EXPECT_TRUE(page.wait_closed());
+}
+
+TEST(Stopping, InterruptAndHangupEndItCleanlyToo)
+{
+    producer feed;
+    for (int sig : {SIGINT, SIGHUP}) {
+        console web;
+        ASSERT_TRUE(web.start({"--feed", "F=127.0.0.1:" + std::to_string(feed.port)}));
+        kill(web.child.pid, sig);
+        ASSERT_TRUE(testing_process::wait_for(web.child, 10000));
+        EXPECT_EQ(testing_process::exit_code(web.child), 0) << sig << ": " << web.err();
+        EXPECT_NE(web.out().find("hallweb: stopping\n"), std::string::npos) << web.out();
+    }
 }
 
 } // namespace
