@@ -16,3 +16,9 @@ file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/bench/beat_eval
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                       WORLD_READ WORLD_EXECUTE)
 add_custom_target(beat_eval COMMAND ${beat_eval_run} DEPENDS beat_log USES_TERMINAL)
+
+if(benchmark_FOUND)
+  add_executable(beat_tracker_bench ${CMAKE_CURRENT_LIST_DIR}/beat_tracker.cpp)
+  target_link_libraries(beat_tracker_bench PRIVATE glim_beat hostcore benchmark::benchmark)
+  set_target_properties(beat_tracker_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endif()

@@ -22,10 +22,11 @@ namespace {
 const double BPM_MIN = 60.0, BPM_MAX = 190.0;
 const double BPM_CENTRE = 115.0, BPM_SPREAD_OCTAVES = 1.0;
 const double ACF_SECONDS = 2.5;      /* memory of the autocorrelation */
-const double MEAN_SECONDS = 1.5;     /* memory of the flux level */
+const double MEAN_SECONDS = 1.5;     /* memory of the onset levels */
 const int COMB_EVERY = 4;            /* frames between tempo searches */
 const double ACQUIRE_SECONDS = 1.5;  /* music heard before a first guess */
-const double CLARITY_ACQUIRE = 0.15; /* comb peak a guess needs */
+const double CLARITY_ACQUIRE = 0.25; /* comb peak a guess needs */
+const double CLARITY_BEAT = 0.3;     /* running comb peak an onset needs to count */
 const double PHASE_SECONDS = 4.0;    /* onsets a phase search looks back on */
 const double WINDOW = 0.2;           /* half-width of a beat's window, beats */
 const double PULL_PHASE = 0.35, PULL_PERIOD = 0.06;
@@ -34,7 +35,11 @@ const double ONSET_LAG_FRAMES = 0.5; /* a flux peak comes this late after the on
 const int DISAGREE_ROUNDS = 8;       /* tempo searches against the loop before a switch */
 const double LOCK_ON = 0.55, LOCK_OFF = 0.3;
 const double SILENT_FLUX = 0.05;     /* below this mean flux nothing is acquired */
-const int LOW_BINS = 6;              /* up to about 520 Hz: kick and bass */
+const float ENVELOPE_FALL = 0.15f;   /* log2 units a frame, about 0.9 dB */
+const int LOW_BINS = 4;              /* below about 350 Hz: kick and bass */
+const int MID_FIRST = 16, MID_END = 96;  /* about 1.4 to 8 kHz: snare and clap */
+const int FIT_BEATS = 16;            /* beats a bar fit looks back on */
+const double FIT_SWITCH = 1.3;      /* how much better another fit must be */
 
 /* log2(1 + x) to about 0.01, without libm: the spectrum takes 256 of them
  * a callback. */
@@ -155,22 +160,77 @@ double search_phase(const beat_tracker *t, double period)
     return (double)(t->frame - 1 - best_back);
 }
 
+/* Largest value of a ring near a fractional frame. */
+double near(const float *r, const beat_tracker *t, double at)
+{
+    long c = lround(at);
+    double v = 0.0;
+    for (long f = c - 1; f <= c + 1; f++)
+        if (f >= 0 && f < t->frame && f > t->frame - BEAT_HISTORY && r[ring(f)] > v)
+            v = r[ring(f)];
+    return v;
+}
+
+/* How well the recent onsets fit a bar of four on the current grid, for
+ * each beat that could be the first of the bar: a kick on the first beat,
+ * a snare on the second and fourth, onsets on every beat. Adds each fit
+ * into `fit` with weight `w` (the older evidence keeps 1 - w). */
+void fit_bars(beat_tracker *t, double w)
+{
+    double tau = t->beat_period;
+    double newest = t->next_frame - tau;         /* the beat fired last */
+    long count = t->beats_followed - 1;          /* its number */
+    double lo = 1.0 / (t->low_mean + 1e-6), mi = 1.0 / (t->mid_mean + 1e-6),
+           fu = 0.25 / (t->flux_mean + 1e-6);
+    double sum[4] = {0, 0, 0, 0};
+    for (int j = 1; j <= FIT_BEATS; j++) {
+        double g = newest - j * tau;
+        if (g - 2 < t->frame - BEAT_HISTORY || g < 1)
+            break;
+        long c = count - j;
+        double every = fu * near(t->onset, t, g), kick = lo * near(t->low, t, g),
+               snare = mi * near(t->mid, t, g);
+        for (int d = 0; d < 4; d++) {
+            int place = (int)(((c - d) % 4 + 4) % 4);
+            sum[d] += every + (place == 0 ? kick : place % 2 ? snare : 0.0);
+        }
+    }
+    for (int d = 0; d < 4; d++)
+        t->fit[d] = (1.0 - w) * t->fit[d] + w * sum[d];
+}
+
+/* Move the bar's start where the fit says so. */
+void follow_fit(beat_tracker *t)
+{
+    int best = t->downbeat;
+    for (int d = 0; d < 4; d++)
+        if (t->fit[d] > t->fit[best])
+            best = d;
+    if (t->fit[best] > FIT_SWITCH * t->fit[t->downbeat])
+        t->downbeat = best;
+}
+
 void acquire(beat_tracker *t, double period, double confidence)
 {
     double last = search_phase(t, period);
     t->tracking = 1;
     t->beat_period = period;
     t->next_frame = last + period;
-    while (t->next_frame - ONSET_LAG_FRAMES < (double)t->frame - 0.5)
+    t->beats_followed = 1;
+    while (t->next_frame - ONSET_LAG_FRAMES < (double)t->frame - 0.5) {
         t->next_frame += period;
+        t->beats_followed++;
+    }
     t->check_frame = -1.0;
-    t->hits = 0;
     t->misses_in_row = 0;
     t->tempo_disagree = 0;
     t->state.confidence = confidence;
+    memset(t->fit, 0, sizeof t->fit);
     memset(t->accent4, 0, sizeof t->accent4);
     memset(t->accent3, 0, sizeof t->accent3);
-    t->beats_followed = 0;
+    t->downbeat = 0;
+    fit_bars(t, 1.0);
+    follow_fit(t);
 }
 
 void set_locked(beat_tracker *t)
@@ -182,6 +242,27 @@ void set_locked(beat_tracker *t)
         t->state.locked = 0;
 }
 
+/* Triple time where the low band's accents repeat every three beats
+ * clearly more than every four. */
+void judge_metre(beat_tracker *t, long count, double accent)
+{
+    t->accent4[count % 4] = 0.85 * t->accent4[count % 4] + accent;
+    t->accent3[count % 3] = 0.85 * t->accent3[count % 3] + accent;
+    if (t->beats_followed < 12)
+        return;
+    double sum4 = 0, sum3 = 0, top4 = 0, top3 = 0;
+    for (int i = 0; i < 4; i++) {
+        sum4 += t->accent4[i];
+        top4 = t->accent4[i] > top4 ? t->accent4[i] : top4;
+    }
+    for (int i = 0; i < 3; i++) {
+        sum3 += t->accent3[i];
+        top3 = t->accent3[i] > top3 ? t->accent3[i] : top3;
+    }
+    double stand4 = sum4 > 0 ? top4 / (sum4 / 4) : 0, stand3 = sum3 > 0 ? top3 / (sum3 / 3) : 0;
+    t->state.beats_per_bar = stand3 > 1.15 * stand4 ? 3 : 4;
+}
+
 /* The window round a past beat is complete: where did the onsets come,
  * and how strongly? Pull the loop towards them. */
 void measure_beat(beat_tracker *t)
@@ -189,35 +270,44 @@ void measure_beat(beat_tracker *t)
     double centre = t->check_frame;
     double half = WINDOW * t->beat_period;
     long first = (long)ceil(centre - half), last = (long)floor(centre + half);
-    double peak = 0.0;
+    /* The onset nearest the prediction wins over a stronger one further
+     * off (a sixteenth note beside the beat). */
+    double peak = 0.0, best = 0.0, spread = 0.5 * half, accent = 0.0;
     long at = -1;
     for (long f = first; f <= last; f++) {
         if (f < 0 || f >= t->frame)
             continue;
-        double v = t->onset[ring(f)];
-        if (v > peak) {
+        double v = t->onset[ring(f)], d = (f - centre) / spread;
+        double weighted = v * exp(-0.5 * d * d);
+        if (weighted > best) {
+            best = weighted;
             peak = v;
             at = f;
         }
     }
     double level = peak / (t->flux_dev + 1e-6);
-    if (at >= 0 && level >= HIT_LEVEL) {
-        double y0 = t->onset[ring(at - 1)], y1 = peak, y2 = at + 1 < t->frame ? t->onset[ring(at + 1)] : 0;
+    /* Noise puts an onset near any prediction; only music whose onsets
+     * repeat clearly lets them count. */
+    if (at >= 0 && level >= HIT_LEVEL && t->clarity_mean >= CLARITY_BEAT) {
+        double y0 = at > 0 ? t->onset[ring(at - 1)] : 0, y1 = peak,
+               y2 = at + 1 < t->frame ? t->onset[ring(at + 1)] : 0;
         double den = y0 - 2 * y1 + y2, shift = den < 0 ? 0.5 * (y0 - y2) / den : 0.0;
         double error = at + shift - centre;
         t->next_frame += PULL_PHASE * error;
         t->beat_period += PULL_PERIOD * error;
-        t->hits++;
         t->misses_in_row = 0;
         t->state.confidence += 0.2 * (1.0 - t->state.confidence);
         t->hold_level = t->flux_mean;
+        accent = near(t->low, t, at) / (t->low_mean + 1e-6);
     } else {
         t->misses_in_row++;
         /* Music that goes quiet (a breakdown) holds the beat longer than
-         * music whose onsets fall elsewhere. */
+         * music whose onsets fall elsewhere; music that stops lets go. */
         bool quiet = t->flux_mean < 0.5 * t->hold_level;
-        t->state.confidence -= (quiet ? 0.04 : 0.15) * t->state.confidence;
+        bool ended = t->flux_fast < 0.1 * t->hold_level;
+        t->state.confidence -= (ended ? 0.4 : quiet ? 0.04 : 0.15) * t->state.confidence;
     }
+    judge_metre(t, t->beats_followed - 1, accent);
     double lo = t->lag_min * 0.9, hi = t->lag_max * 1.1;
     if (t->beat_period < lo)
         t->beat_period = lo;
@@ -227,35 +317,21 @@ void measure_beat(beat_tracker *t)
     set_locked(t);
 }
 
-/* Place of the beat just passed in its bar, from accents by place. */
-void count_bar(beat_tracker *t, double accent)
+/* The beat of number `count` is signalled: its place in the bar. */
+void place_in_bar(beat_tracker *t, long count)
 {
-    long n = t->beats_followed++;
-    t->accent4[n % 4] = 0.85 * t->accent4[n % 4] + accent;
-    t->accent3[n % 3] = 0.85 * t->accent3[n % 3] + accent;
-    int down4 = 0, down3 = 0;
-    double sum4 = 0, sum3 = 0;
-    for (int i = 0; i < 4; i++) {
-        sum4 += t->accent4[i];
-        if (t->accent4[i] > t->accent4[down4])
-            down4 = i;
+    beat_state *s = &t->state;
+    int down = t->downbeat;
+    if (s->beats_per_bar == 3) {
+        down = 0;
+        for (int i = 1; i < 3; i++)
+            if (t->accent3[i] > t->accent3[down])
+                down = i;
     }
-    for (int i = 0; i < 3; i++) {
-        sum3 += t->accent3[i];
-        if (t->accent3[i] > t->accent3[down3])
-            down3 = i;
-    }
-    double stand4 = sum4 > 0 ? t->accent4[down4] / (sum4 / 4) : 0;
-    double stand3 = sum3 > 0 ? t->accent3[down3] / (sum3 / 3) : 0;
-    int per_bar = t->state.beats_per_bar;
-    if (n >= 12)
-        per_bar = stand3 > 1.15 * stand4 ? 3 : 4;
-    t->state.beats_per_bar = per_bar;
-    int down = per_bar == 3 ? down3 : down4;
-    int place = (int)(((n - down) % per_bar + per_bar) % per_bar) + 1;
-    t->state.beat_in_bar = place;
-    if (place == 1)
-        t->state.bar_count++;
+    int per_bar = s->beats_per_bar;
+    s->beat_in_bar = (int)(((count - down) % per_bar + per_bar) % per_bar) + 1;
+    if (s->beat_in_bar == 1)
+        s->bar_count++;
 }
 
 void reset_all(beat_tracker *t)
@@ -271,7 +347,6 @@ void reset_all(beat_tracker *t)
     memcpy(t->weight, weight, sizeof weight);
     t->check_frame = -1.0;
     t->state.beats_per_bar = 4;
-    t->state.beat_in_bar = 0;
     if (spectrum)
         cvec_zeros(spectrum_of(t));
 }
@@ -342,17 +417,27 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
         }
     }
 
-    /* Onset function. */
+    /* Onsets: the rise of each bin above its held envelope. */
     cvec_t *spec = spectrum_of(t);
     spec->norm[0] = 0.0f;
-    float low = 0.0f;
+    float low = 0.0f, mid = 0.0f;
     for (int k = 0; k < 256; k++) {
         float v = bins[k] > 0 ? (float)bins[k] : 0.0f;
-        float m = t->weight[k] * log2p1(v * (1.0f / 16.0f));
-        spec->norm[k + 1] = m;
+        float m = log2p1(v * (1.0f / 16.0f));
+        /* A held tone's bins wobble from block to block (no window, and
+         * the block starts anywhere in its cycle): only a rise above the
+         * slowly falling envelope counts as an onset. */
+        float held = t->envelope[k] - ENVELOPE_FALL;
+        float rise = m - t->envelope[k];
+        t->envelope[k] = m > held ? m : held;
+        spec->norm[k + 1] = t->weight[k] * t->envelope[k];
+        if (rise > 0.0f) {
+            if (k < LOW_BINS)
+                low += t->weight[k] * rise;
+            else if (k >= MID_FIRST && k < MID_END)
+                mid += t->weight[k] * rise;
+        }
     }
-    for (int k = 0; k < LOW_BINS; k++)
-        low += spec->norm[k + 1];
     aubio_specdesc_do(t->flux, spec, flux_out_of(t));
     double flux = flux_out_of(t)->data[0];
     if (t->frame == 0) {
@@ -364,11 +449,15 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
     double mean_rate = period / MEAN_SECONDS;
     t->flux_mean += mean_rate * (flux - t->flux_mean);
     t->flux_dev += mean_rate * (fabs(flux - t->flux_mean) - t->flux_dev);
+    t->flux_fast += 4 * mean_rate * (flux - t->flux_fast);
+    t->low_mean += mean_rate * (low - t->low_mean);
+    t->mid_mean += mean_rate * (mid - t->mid_mean);
     double centred = flux - t->flux_mean;
     int now = ring(t->frame);
     t->centred[now] = centred;
     t->onset[now] = centred > 0 ? (float)centred : 0.0f;
     t->low[now] = low;
+    t->mid[now] = mid;
 
     /* Tempo: the decaying autocorrelation, and now and then the comb. */
     double decay = exp(-period / ACF_SECONDS);
@@ -380,6 +469,7 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
     bool heard_enough = t->frame * period >= ACQUIRE_SECONDS;
     if (heard_enough && t->frame % COMB_EVERY == 0) {
         search_tempo(t, decay);
+        t->clarity_mean += 0.2 * (t->tempo_clarity - t->clarity_mean);
         if (t->tracking && t->tempo_clarity >= CLARITY_ACQUIRE) {
             double r = t->tempo_period / t->beat_period;
             bool related = fabs(r - 1.0) < 0.06 || fabs(r - 2.0) < 0.12 || fabs(r - 0.5) < 0.03;
@@ -390,7 +480,7 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
     }
     if (!t->tracking && heard_enough && t->tempo_period > 0.0 &&
         t->tempo_clarity >= CLARITY_ACQUIRE && t->flux_mean > SILENT_FLUX)
-        acquire(t, t->tempo_period, 0.5);
+        acquire(t, t->tempo_period, 0.35);
 
     /* Beat: measure the last one once its window is complete, then fire
      * the next in the frame nearest to it. */
@@ -398,24 +488,21 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
     if (t->tracking) {
         if (t->check_frame >= 0.0 && f >= t->check_frame + WINDOW * t->beat_period)
             measure_beat(t);
-        if (t->tracking && t->next_frame - ONSET_LAG_FRAMES < f + 0.5) {
+        if (t->next_frame - ONSET_LAG_FRAMES < f + 0.5) {
             if (t->check_frame >= 0.0)
                 measure_beat(t);
             t->check_frame = t->next_frame;
-            /* Accent: the rise of the low band into the beat. */
-            double accent = 0.0;
-            for (long g = f - 1; g <= f + 1 && g < t->frame; g++)
-                if (g >= 0 && t->low[ring(g)] > accent)
-                    accent = t->low[ring(g)];
-            accent -= t->low[ring(f - 3)];
-            if (accent < 0.0)
-                accent = 0.0;
             t->next_frame += t->beat_period;
-            count_bar(t, accent);
+            long count = t->beats_followed++;
+            if (count % 2 == 0 && t->flux_mean >= 0.5 * t->hold_level) {
+                fit_bars(t, 0.3);
+                follow_fit(t);
+            }
             if (s->locked) {
                 s->beat_now = 1;
                 s->beat_count++;
                 s->last_beat = music_time;
+                place_in_bar(t, count);
             }
         }
         if (t->misses_in_row > 16) {

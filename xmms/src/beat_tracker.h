@@ -48,23 +48,27 @@ struct beat_tracker {
     long frame;             /* callbacks since reset */
     double lag_period;      /* the period the lag range was set for */
 
-    /* onset function (aubio's spectral flux on weighted log magnitudes) */
+    /* onsets: aubio's spectral flux on weighted log magnitudes, and the
+     * same split into a low band (kick, bass) and a middle band (snare) */
     struct _aubio_specdesc_t *flux;
     void *spectrum;         /* aubio cvec_t of 257 magnitudes */
     void *flux_out;         /* aubio fvec_t of 1 */
     float weight[256];      /* per-bin weight: each octave counts alike */
-    double flux_mean;       /* slow mean of the flux */
-    double flux_dev;        /* slow mean absolute deviation of the flux */
-    float onset[BEAT_HISTORY];  /* rectified onset strength, ring by frame */
-    float low[BEAT_HISTORY];    /* low-band level, ring by frame */
+    float envelope[256];    /* log magnitude, held and falling slowly */
+    double flux_mean, flux_dev, low_mean, mid_mean;
+    double flux_fast;       /* flux level of the last few tenths of a second */
+    double hold_level;      /* flux level when the beat was last heard */
+    float onset[BEAT_HISTORY];  /* rectified full-band onset, ring by frame */
+    float low[BEAT_HISTORY];    /* low-band onset, ring by frame */
+    float mid[BEAT_HISTORY];    /* middle-band onset, ring by frame */
 
     /* tempo: a decaying autocorrelation of the centred flux */
     double acf[BEAT_LAGS];
-    double acf_energy;
     double centred[BEAT_HISTORY];
     int lag_min, lag_max;   /* beat periods searched, in frames */
     double tempo_period;    /* best period found, frames; 0 none */
     double tempo_clarity;   /* how much the best period stands out, 0..1 */
+    double clarity_mean;    /* the same over the last second or so */
     int tempo_disagree;     /* comb rounds the followed period was contradicted */
 
     /* beat: a phase-locked loop on the predicted beats */
@@ -72,14 +76,13 @@ struct beat_tracker {
     double beat_period;     /* frames */
     double next_frame;      /* frame of the next predicted beat */
     double check_frame;     /* beat whose window waits to be measured, -1 none */
-    int hits, misses_in_row;
-    double hold_level;      /* onset level when the beat was last heard */
+    int misses_in_row;
 
-    /* bar: accents by place in a bar of 4 and of 3 */
+    /* bar: which beat of four starts a bar, judged bar by bar */
+    double fit[4];          /* running score of each beat as the first */
+    int downbeat;           /* beats_followed % 4 of a first beat */
     double accent4[4], accent3[3];
-    double beat_low;        /* low-band level gathered over the current beat */
-    double prev_beat_low;
-    long beats_followed;    /* beats since the current lock */
+    long beats_followed;    /* beats since the grid was set */
 };
 
 /* Fresh record: aubio's objects made, state cleared. 0, or -1 when aubio
