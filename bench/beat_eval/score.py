@@ -75,8 +75,8 @@ def score(ref, est, step=None):
     return r
 
 
-def fmt(v, spec="%.3f", none="-"):
-    return none if v is None else spec % v
+def fmt(v, form="%.3f", none="-"):
+    return none if v is None else form % v
 
 
 def main(argv):

@@ -418,8 +418,8 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
     }
 
     /* Onsets: the rise of each bin above its held envelope. */
-    cvec_t *spec = spectrum_of(t);
-    spec->norm[0] = 0.0f;
+    cvec_t *mags = spectrum_of(t);
+    mags->norm[0] = 0.0f;
     float low = 0.0f, mid = 0.0f;
     for (int k = 0; k < 256; k++) {
         float v = bins[k] > 0 ? (float)bins[k] : 0.0f;
@@ -430,7 +430,7 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
         float held = t->envelope[k] - ENVELOPE_FALL;
         float rise = m - t->envelope[k];
         t->envelope[k] = m > held ? m : held;
-        spec->norm[k + 1] = t->weight[k] * t->envelope[k];
+        mags->norm[k + 1] = t->weight[k] * t->envelope[k];
         if (rise > 0.0f) {
             if (k < LOW_BINS)
                 low += t->weight[k] * rise;
@@ -438,7 +438,7 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
                 mid += t->weight[k] * rise;
         }
     }
-    aubio_specdesc_do(t->flux, spec, flux_out_of(t));
+    aubio_specdesc_do(t->flux, mags, flux_out_of(t));
     double flux = flux_out_of(t)->data[0];
     if (t->frame == 0) {
         /* No spectrum before it to differ from, nor a period yet. */
