@@ -1,0 +1,103 @@
+/* beat_tracker.h -- tempo, beat and bar from the spectrum of each
+ * callback. Fed once per callback with the one channel of 256 bins the
+ * plug-in receives and the music time of that callback; it signals a beat
+ * in the callback nearest to the predicted beat, so a pattern acts on the
+ * beat as it is heard, not one beat later. It counts in music time only:
+ * a run gives the same beats at any speed.
+ *
+ * Music time of a callback: seconds, from any origin, of the moment the
+ * newest sample of its spectrum is heard (for gapless 512-sample blocks,
+ * the end of the block). Without a host time base the caller passes
+ * callbacks so far times a measured callback period.
+ *
+ * All state lives in the record; beat_tracker_init allocates what it
+ * needs once, beat_tracker_feed allocates nothing. Not thread-safe: one
+ * thread feeds a record; copy `state` out for others. */
+#ifndef GLIM_BEAT_TRACKER_H
+#define GLIM_BEAT_TRACKER_H
+
+#include <stdint.h>
+
+/* What a pattern or a host reads; valid after every feed. */
+struct beat_state {
+    int locked;           /* 1 while the beat is followed with confidence */
+    int beat_now;         /* 1 in the callback that signals a beat (locked only) */
+    double bpm;           /* tempo followed, 0 before any; kept while unlocked */
+    double confidence;    /* 0..1: how well the recent onsets fit the beat */
+    double phase;         /* 0 at a beat, rising to 1 at the next */
+    long beat_count;      /* beats signalled since init or reset */
+    int beat_in_bar;      /* 1..beats_per_bar of the beat signalled last */
+    int beats_per_bar;    /* 4, or 3 where triple time is clear */
+    long bar_count;       /* first beats of a bar signalled */
+    double next_beat;     /* music time of the next predicted beat, 0 unknown */
+    double last_beat;     /* music time of the last beat signalled, 0 none */
+};
+
+/* Frames of onset history kept: about 5.9 s at 86 callbacks a second. */
+const int BEAT_HISTORY = 512;
+/* Autocorrelation lags: four beats at 60 BPM up to about 95 callbacks a
+ * second. */
+const int BEAT_LAGS = 384;
+
+struct beat_tracker {
+    beat_state state;
+
+    /* time base */
+    double last_time;       /* music time of the previous feed */
+    double period;          /* seconds between callbacks */
+    long frame;             /* callbacks since reset */
+    double lag_period;      /* the period the lag range was set for */
+
+    /* onsets: aubio's spectral flux on weighted log magnitudes, and the
+     * same split into a low band (kick, bass) and a middle band (snare) */
+    struct _aubio_specdesc_t *flux;
+    void *spectrum;         /* aubio cvec_t of 257 magnitudes */
+    void *flux_out;         /* aubio fvec_t of 1 */
+    float weight[256];      /* per-bin weight: each octave counts alike */
+    float envelope[256];    /* log magnitude, held and falling slowly */
+    double flux_mean, flux_dev, low_mean, mid_mean;
+    double flux_fast;       /* flux level of the last few tenths of a second */
+    double hold_level;      /* flux level when the beat was last heard */
+    float onset[BEAT_HISTORY];  /* rectified full-band onset, ring by frame */
+    float low[BEAT_HISTORY];    /* low-band onset, ring by frame */
+    float mid[BEAT_HISTORY];    /* middle-band onset, ring by frame */
+
+    /* tempo: a decaying autocorrelation of the centred flux */
+    double acf[BEAT_LAGS];
+    double centred[BEAT_HISTORY];
+    int lag_min, lag_max;   /* beat periods searched, in frames */
+    double tempo_period;    /* best period found, frames; 0 none */
+    double tempo_clarity;   /* how much the best period stands out, 0..1 */
+    double clarity_mean;    /* the same over the last second or so */
+    int tempo_disagree;     /* comb rounds the followed period was contradicted */
+
+    /* beat: a phase-locked loop on the predicted beats */
+    int tracking;           /* a period and phase are being followed */
+    double beat_period;     /* frames */
+    double next_frame;      /* frame of the next predicted beat */
+    double check_frame;     /* beat whose window waits to be measured, -1 none */
+    int misses_in_row;
+
+    /* bar: which beat of four starts a bar, judged bar by bar */
+    double fit[4];          /* running score of each beat as the first */
+    int downbeat;           /* beats_followed % 4 of a first beat */
+    double accent4[4], accent3[3];
+    long beats_followed;    /* beats since the grid was set */
+};
+
+/* Fresh record: aubio's objects made, state cleared. 0, or -1 when aubio
+ * cannot make them. */
+int beat_tracker_init(beat_tracker *t);
+
+/* Forget the music (after a seek or a stop); keeps aubio's objects. */
+void beat_tracker_reset(beat_tracker *t);
+
+/* Release aubio's objects. */
+void beat_tracker_free(beat_tracker *t);
+
+/* One callback: row 0 of the spectrum and the music time of the callback.
+ * A time that goes back or jumps more than half a second starts afresh.
+ * Returns the updated state. */
+const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], double music_time);
+
+#endif
