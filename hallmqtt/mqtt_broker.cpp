@@ -20,7 +20,7 @@ namespace {
 
 const int KEEPALIVE_SECONDS = 20;      /* a silent broker is noticed within 1.5x this */
 const double FIRST_PAUSE = 1.0;        /* before the first retry; doubling ... */
-const double LONGEST_PAUSE = 15.0;     /* ... up to this */
+const double LONGEST_PAUSE = 10.0;     /* ... up to this */
 const double CONNACK_SECONDS = 10.0;   /* an attempt unanswered this long has failed */
 const double LOOKUP_POLL = 0.05;       /* how often a lookup under way is looked at */
 const double MISC_SECONDS = 1.0;       /* keep-alive housekeeping at least this often */

@@ -4,7 +4,7 @@
  * background, and the login carries a retained last will. When the broker
  * goes away, refuses the login or does not answer, the bridge says so
  * once and tries again, less often as time goes by (1 s, doubling, at
- * most 15 s), and tells its caller when it is back. State: the one
+ * most 10 s), and tells its caller when it is back. State: the one
  * connection, in file-level variables; called from the loop only. */
 #ifndef HALLMQTT_MQTT_BROKER_H
 #define HALLMQTT_MQTT_BROKER_H
