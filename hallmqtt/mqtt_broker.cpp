@@ -64,8 +64,25 @@ void describe(int rc, char *out, size_t size)
         snprintf(out, size, "%s", strerror(errno));
     else if (rc == MOSQ_ERR_EAI)
         snprintf(out, size, "cannot look up the name");
+    else if (rc == MOSQ_ERR_TLS)
+        snprintf(out, size, "the TLS handshake failed (is the broker's certificate signed by the "
+                            "--tls-ca authorities, for this name?)");
+    else if (rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NO_CONN)
+        snprintf(out, size, "the connection closed before the login was taken");
     else
         snprintf(out, size, "%s", mosquitto_strerror(rc));
+}
+
+/* The connection is gone (rc: the library's reason): say why. */
+void gone(int rc)
+{
+    char why[256];
+    if (now_phase == CONNECTING) {
+        describe(rc, why, sizeof why);
+        failed(reason[0] ? reason : why);
+    } else if (now_phase == UP) {
+        failed(rc == MOSQ_ERR_SUCCESS ? "the broker closed the connection" : "lost the connection");
+    }
 }
 
 void connect_now()
@@ -142,11 +159,7 @@ void on_connect(mosquitto *, void *, int rc)
 
 void on_disconnect(mosquitto *, void *, int rc)
 {
-    if (now_phase == CONNECTING)
-        failed(reason[0] ? reason : "the connection closed before the login was taken");
-    else if (now_phase == UP)
-        failed(rc == MOSQ_ERR_SUCCESS ? "the broker closed the connection"
-                                      : "lost the connection");
+    gone(rc);
 }
 
 void on_message(mosquitto *, void *, const mosquitto_message *m)
@@ -212,20 +225,26 @@ void broker_turn(short revents, double now)
     }
     if (now_phase != CONNECTING && now_phase != UP)
         return;
+    /* The library closes the socket on an error, not always with a
+     * callback (a TLS handshake failing midway): its code says why. */
+    int rc = MOSQ_ERR_SUCCESS;
     if (revents & (POLLIN | POLLERR | POLLHUP))
-        mosquitto_loop_read(mosq, 1);
-    if ((now_phase == CONNECTING || now_phase == UP) && (revents & POLLOUT))
-        mosquitto_loop_write(mosq, 1);
-    if ((now_phase == CONNECTING || now_phase == UP) && now >= misc_at) {
-        mosquitto_loop_misc(mosq);
+        rc = mosquitto_loop_read(mosq, 1);
+    if (rc == MOSQ_ERR_SUCCESS && (now_phase == CONNECTING || now_phase == UP) &&
+        (revents & POLLOUT))
+        rc = mosquitto_loop_write(mosq, 1);
+    if (rc == MOSQ_ERR_SUCCESS && (now_phase == CONNECTING || now_phase == UP) && now >= misc_at) {
+        rc = mosquitto_loop_misc(mosq);
         misc_at = now + MISC_SECONDS;
     }
+    if (rc != MOSQ_ERR_SUCCESS)
+        gone(rc);
     if (now_phase == CONNECTING && now - started_at >= CONNACK_SECONDS) {
         char why[100];
         snprintf(why, sizeof why, "no answer within %.0f s", CONNACK_SECONDS);
         failed(why);  /* the next attempt closes the socket */
-    } else if ((now_phase == CONNECTING || now_phase == UP) && mosquitto_socket(mosq) < 0) {
-        failed("lost the connection");
+    } else if (mosquitto_socket(mosq) < 0) {
+        gone(MOSQ_ERR_CONN_LOST);  /* closed without a word from the library */
     }
 }
 

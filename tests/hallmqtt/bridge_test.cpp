@@ -303,6 +303,30 @@ TEST_F(Bridge, AWrongPasswordIsRefusedClearlyAndTriedAgain)
     unlink(file.c_str());
 }
 
+/* tls/: a certificate authority (ca.pem), the broker's certificate for
+ * localhost and 127.0.0.1 signed by it (broker.pem, broker.key), and an
+ * unrelated authority (other-ca.pem); made with openssl req -x509 and
+ * openssl x509 -req, valid for a hundred years. */
+TEST_F(Bridge, TalksTlsToABrokerWhoseCertificateItTrusts)
+{
+    std::string tls = std::string(HALL_SOURCE_DIR) + "/tests/hallmqtt/tls";
+    broker.tls = tls;
+    ASSERT_TRUE(testing_mosquitto::start(broker)) << broker.error;
+    start_driver();
+    std::string at = "localhost:" + std::to_string(broker.port);
+    start_bridge({"--broker", at, "--tls-ca", tls + "/other-ca.pem"});
+    EXPECT_TRUE(testing_process::wait_for_output(bridge, "the TLS handshake failed", 5000, true));
+    usleep(1500000);
+    EXPECT_EQ(count_of(bridge_err(), "trying again"), 1u) << bridge_err();
+    testing_process::stop(bridge);
+
+    start_bridge({"--broker", at, "--tls-ca", tls + "/ca.pem"});
+    Hub hub(broker.port, "#", nullptr, nullptr, (tls + "/ca.pem").c_str());
+    EXPECT_TRUE(hub.wait_for(LAMPS)) << bridge_err();
+    EXPECT_NE(testing_process::out(bridge).find("hallmqtt: broker " + at + " (TLS)"),
+              std::string::npos);
+}
+
 TEST(BridgeOptions, BadCommandLinesAndUnsafePasswordFilesAreRefused)
 {
     char dir_template[] = "/tmp/hallmqtt_testXXXXXX";

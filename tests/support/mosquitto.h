@@ -1,6 +1,7 @@
 /* mosquitto.h -- MQTT for tests and benchmarks: a private broker (Debian's
  * mosquitto with a configuration of its own, on 127.0.0.1 only, nothing
- * kept on disk; anonymous, or with a password file) and a hub client on
+ * kept on disk; anonymous, or with a password file; TLS when given a
+ * folder with ca.pem, broker.pem and broker.key) and a hub client on
  * libmosquitto that keeps every message it sees, as a home-automation hub
  * would. Nothing here touches the system's own broker. */
 #pragma once
@@ -36,6 +37,7 @@ struct Broker {
     std::string dir;    /* configuration, password file and log */
     std::string error;  /* why the last start failed */
     Users users;        /* empty: anonymous */
+    std::string tls;    /* a folder with ca.pem, broker.pem, broker.key: TLS */
 };
 
 inline std::string read_file(const std::string &path)
@@ -102,6 +104,9 @@ inline bool start_on(Broker &b, unsigned short port)
          << "allow_anonymous " << (b.users.empty() ? "true" : "false") << "\n";
     if (!b.users.empty())
         conf << "password_file " << b.dir << "/passwd\n";
+    if (!b.tls.empty())
+        conf << "cafile " << b.tls << "/ca.pem\ncertfile " << b.tls << "/broker.pem\nkeyfile "
+             << b.tls << "/broker.key\n";
     /* As root it would become the mosquitto user, who cannot read the
      * test's folder. */
     if (geteuid() == 0)
@@ -191,12 +196,14 @@ struct Hub {
     bool connected = false;
 
     explicit Hub(unsigned short port, const char *filter = "#", const char *user = nullptr,
-                 const char *password = nullptr)
+                 const char *password = nullptr, const char *tls_ca = nullptr)
     {
         mosquitto_lib_init();
         m = mosquitto_new(nullptr, true, this);
         if (user)
             mosquitto_username_pw_set(m, user, password);
+        if (tls_ca)
+            mosquitto_tls_set(m, tls_ca, nullptr, nullptr, nullptr, nullptr);
         mosquitto_connect_callback_set(m, [](mosquitto *, void *self, int rc) {
             Hub *h = (Hub *)self;
             std::lock_guard<std::mutex> g(h->lock);
