@@ -68,7 +68,8 @@ TEST(Package, HoldsEveryProgramWithItsPagePluginDataAndUnits)
           "./usr/share/doc/hallway-lights/README.md",
           "./usr/lib/systemd/system/hallway-boxdriver.service",
           "./usr/lib/systemd/user/hallway-show.service", "./etc/default/hallway-boxdriver",
-          "./etc/default/hallway-show"})
+          "./etc/default/hallway-show", "./usr/lib/systemd/system/hallway-mqtt.service",
+          "./etc/default/hallway-mqtt"})
         EXPECT_TRUE(holds(paths, path)) << path;
     for (const auto &path : paths)
         EXPECT_TRUE(path.rfind("./usr/", 0) == 0 || path.rfind("./etc/", 0) == 0 ||
@@ -85,6 +86,9 @@ TEST(Package, HoldsEveryProgramWithItsPagePluginDataAndUnits)
     std::string show = file_of(file, "./usr/lib/systemd/user/hallway-show.service");
     EXPECT_NE(show.find("\nExecStart=/usr/bin/glimhost --capture"), std::string::npos) << show;
     EXPECT_NE(show.find(" --headless"), std::string::npos);
+    std::string bridge = file_of(file, "./usr/lib/systemd/system/hallway-mqtt.service");
+    EXPECT_NE(bridge.find("exec /usr/bin/hallmqtt --broker "), std::string::npos) << bridge;
+    EXPECT_NE(bridge.find("/etc/hallway-lights/mqtt-password"), std::string::npos) << bridge;
 }
 
 TEST(Package, DependsOnTheLibrariesItLinksAndOnXvfb)
@@ -94,9 +98,10 @@ TEST(Package, DependsOnTheLibrariesItLinksAndOnXvfb)
     EXPECT_EQ(sh("dpkg-deb -f " + single_quoted(file) + " Package").out, std::string(PACKAGE) + "\n");
     std::string depends = sh("dpkg-deb -f " + single_quoted(file) + " Depends").out;
     /* From dpkg-shlibdeps: C library, SDL, GTK 2, FFTW, libsndfile,
-     * PulseAudio; and what no binary links. */
+     * PulseAudio, the MQTT client and cJSON; and what no binary links. */
     for (const char *dep : {"libc6 ", "libsdl1.2debian", "libgtk2.0-0", "libfftw3-double3",
-                            "libsndfile1", "libpulse0", "xvfb", "ncurses-bin"})
+                            "libsndfile1", "libpulse0", "libmosquitto1", "libcjson1", "xvfb",
+                            "ncurses-bin"})
         EXPECT_NE(depends.find(dep), std::string::npos) << dep << " in " << depends;
 
     /* The settings are the installer's: kept over upgrades and removal. */
@@ -105,6 +110,7 @@ TEST(Package, DependsOnTheLibrariesItLinksAndOnXvfb)
     std::string conffiles = sh("cat " + single_quoted(control + "/c/conffiles")).out;
     EXPECT_NE(conffiles.find("/etc/default/hallway-boxdriver\n"), std::string::npos) << conffiles;
     EXPECT_NE(conffiles.find("/etc/default/hallway-show\n"), std::string::npos) << conffiles;
+    EXPECT_NE(conffiles.find("/etc/default/hallway-mqtt\n"), std::string::npos) << conffiles;
     for (const char *script : {"postinst", "prerm", "postrm"}) {
         Output r = sh("sh -n " + single_quoted(control + "/c/" + script));
         EXPECT_EQ(r.status, 0) << script << ": " << r.out;

@@ -117,6 +117,8 @@ TEST_F(Tree, UnitsPassSystemdVerify)
     EXPECT_TRUE(exists(PREFIX + "/lib/systemd/user/hallway-show.service"));
     EXPECT_TRUE(exists(PREFIX + "/etc/default/hallway-boxdriver"));
     EXPECT_TRUE(exists(PREFIX + "/etc/default/hallway-show"));
+    EXPECT_TRUE(exists(PREFIX + "/lib/systemd/system/hallway-mqtt.service"));
+    EXPECT_TRUE(exists(PREFIX + "/etc/default/hallway-mqtt"));
 }
 
 } // namespace
