@@ -33,6 +33,20 @@ inline std::string read_file(const std::string &path)
     return s.str();
 }
 
+/* The output files of every child this test process started, removed
+ * when it ends (a test reads them until then). */
+inline std::vector<std::string> &output_files()
+{
+    static std::vector<std::string> files;
+    static bool cleaned = (atexit([] {
+                               for (auto &f : output_files())
+                                   unlink(f.c_str());
+                           }),
+                           true);
+    (void)cleaned;
+    return files;
+}
+
 /* Start argv[0] with the given arguments; stdin from /dev/null unless
  * stdin_fd >= 0. Output goes to temporary files. */
 inline Child start(const std::vector<std::string> &argv, int stdin_fd = -1,
@@ -43,6 +57,8 @@ inline Child start(const std::vector<std::string> &argv, int stdin_fd = -1,
     int out = mkstemp(out_t), err = mkstemp(err_t);
     c.out_path = out_t;
     c.err_path = err_t;
+    output_files().push_back(c.out_path);
+    output_files().push_back(c.err_path);
     c.pid = fork();
     if (c.pid == 0) {
         int in = stdin_fd >= 0 ? stdin_fd : open("/dev/null", O_RDONLY);
