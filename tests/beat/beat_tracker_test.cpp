@@ -148,9 +148,7 @@ TEST(BeatTracker, SilenceStaysUnlocked)
     expect_unlocked(false);
 }
 
-/* Disabled: the tracker still locks on white noise now and then (the
- * evaluation's white_noise_20 shows it too); enable once it does not. */
-TEST(BeatTracker, DISABLED_WhiteNoiseStaysUnlocked)
+TEST(BeatTracker, WhiteNoiseStaysUnlocked)
 {
     expect_unlocked(true);
 }
