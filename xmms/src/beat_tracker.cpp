@@ -42,11 +42,16 @@ const double LOCK_ON = 0.55, LOCK_OFF = 0.3;
 /* Music has a beat where the comb stands out at the followed period, or
  * where the onsets on the beats stand well above those between (a tempo
  * that keeps changing blurs the comb but not the beats). */
-const double PERIODIC_LOCK = 0.3, PERIODIC_HOLD = 0.2;
+const double PERIODIC_LOCK = 0.25, PERIODIC_HOLD = 0.2;
 const double CONTRAST_LOCK = 8.0, CONTRAST_HOLD = 6.0;
 const double SILENT_FLUX = 0.05;     /* below this mean flux nothing is acquired */
 const float ENVELOPE_FALL = 0.15f;   /* log2 units a frame, about 0.9 dB */
 const double BACKBEAT_WEIGHT = 1.0;  /* backbeat against the comb and the prior */
+const double ACQUIRE_BACKBEAT = 1.0, ACQUIRE_MARGIN = 0.0;  /* the same for a first guess */
+const double ACQUIRE_CLOSE = 0.5;    /* octaves this close wait for the backbeat ... */
+const double ACQUIRE_LATEST_SECONDS = 3.2;  /* ... but not longer than this */
+const int BACKBEAT_BEATS = 9;        /* beats a backbeat needs to count in full */
+const double BACKBEAT_CHANCE = 0.2;
 const double LEVEL_MARGIN = 0.3;     /* another tempo must explain the music better by this */
 const int REVIEW_EVERY = 16;         /* frames between reviews of the tempo */
 const int REVIEW_VOTES = 5;          /* ... and reviews in a row that want the same change */
@@ -185,10 +190,15 @@ double comb(const beat_tracker *t, double lag)
     const double *acf = t->acf_mean;
     if (acf[0] <= 1e-9 || lag < 2)
         return 0.0;
+    /* Half a beat too: the beat's own subdivision repeats as well, a
+     * dotted value's does not. */
+    static const double multiple[5] = {0.5, 1, 2, 3, 4};
     double sum = 0.0;
     int n = 0;
-    for (int k = 1; k <= 4; k++) {
+    for (double k : multiple) {
         long at = lround(k * lag);
+        if (at < 1)
+            continue;
         if (at + 1 >= 4 * t->lag_max + 2 || at + 1 > t->frame - lag)
             break;
         double a = acf[at];
@@ -287,7 +297,7 @@ double search_phase(const beat_tracker *t, const float *r, double period, double
         span = BEAT_HISTORY - 2;
     double best = -1.0;
     int best_back = 0;
-    for (int back = 0; back < (int)period; back++) {
+    for (int back = 0; back < (int)ceil(period); back++) {
         double sum = 0.0;
         for (double at = back; at < span; at += period)
             sum += r[ring(t->frame - 1 - (long)(at + 0.5))];
@@ -310,8 +320,10 @@ double backbeat_heard(const beat_tracker *t, double period, double last)
         snare[n] = sample(t->high, t, at);
         n++;
     }
-    double weight = n < 5 ? 0.0 : n > 9 ? 1.0 : (n - 3) / 6.0;
-    return weight * backbeat(kick, snare, n);
+    double weight = n < 5 ? 0.0 : n >= BACKBEAT_BEATS ? 1.0 : (n - 4.0) / (BACKBEAT_BEATS - 4.0);
+    /* A backbeat this weak is as likely chance. */
+    double b = weight * backbeat(kick, snare, n);
+    return b > BACKBEAT_CHANCE ? b - BACKBEAT_CHANCE : b < -BACKBEAT_CHANCE ? b + BACKBEAT_CHANCE : 0.0;
 }
 
 void clear_bar(beat_tracker *t)
@@ -339,40 +351,90 @@ void start_grid(beat_tracker *t, double period, double last)
     clear_bar(t);
 }
 
+bool beating(const beat_tracker *t, double periodic, double contrast)
+{
+    return t->periodic >= periodic || t->contrast >= contrast;
+}
+
+void set_locked(beat_tracker *t)
+{
+    double c = t->state.confidence;
+    if (!t->state.locked && c >= LOCK_ON && beating(t, PERIODIC_LOCK, CONTRAST_LOCK))
+        t->state.locked = 1;
+    else if (t->state.locked && (c < LOCK_OFF || !beating(t, PERIODIC_HOLD, CONTRAST_HOLD)))
+        t->state.locked = 0;
+}
+
+/* The onset `peak` on a beat at frame `at` against the mean onset over
+ * the whole beat round it. */
+double beat_contrast(const beat_tracker *t, double at, double period, double peak)
+{
+    double sum = 0.0;
+    int n = 0;
+    for (long g = (long)(at - 0.5 * period); g < (long)(at + 0.5 * period); g++)
+        if (g >= 0 && g < t->frame && g > t->frame - BEAT_HISTORY) {
+            sum += t->onset[ring(g)];
+            n++;
+        }
+    return n && sum > 1e-9 ? peak / (sum / n) : 0.0;
+}
+
 /* How well following `period` from the beat at frame `last` explains
  * what was heard: the comb and the prior say how periodic the music is at
  * that period, the backbeat whether it is the beat rather than twice or
  * half of it. */
-double hypothesis(const beat_tracker *t, double period, double last)
+double hypothesis(const beat_tracker *t, double period, double last, double weight)
 {
     double c = comb(t, period);
-    return log((c > 1e-3 ? c : 1e-3) * prior(t, period)) + BACKBEAT_WEIGHT * backbeat_heard(t, period, last);
+    return log((c > 1e-3 ? c : 1e-3) * prior(t, period)) + weight * backbeat_heard(t, period, last);
 }
 
 /* First guess: the period the comb found or an octave of it, each on the
  * phase that holds the most snare and chord onsets. */
 void acquire(beat_tracker *t, double confidence)
 {
-    double base = t->tempo_period, best_score = -1e9, best_period = 0, best_last = 0;
+    double base = t->tempo_period, best_score = -1e9, second = -1e9, best_period = 0, best_last = 0, fastest = 0;
     const double octave[3] = {1.0, 0.5, 2.0};
     for (double o : octave) {
         double period = base * o;
         if (!in_range(t, period))
             continue;
         double last = search_phase(t, t->mid, period, PHASE_SECONDS);
-        double score = hypothesis(t, period, last) - (o == 1.0 ? 0.0 : LEVEL_MARGIN);
+        double score = hypothesis(t, period, last, ACQUIRE_BACKBEAT) - (o == 1.0 ? 0.0 : ACQUIRE_MARGIN);
         if (score > best_score) {
+            second = best_score;
             best_score = score;
             best_period = period;
             best_last = last;
+        } else if (score > second) {
+            second = score;
         }
+        if (fastest == 0 || period < fastest)
+            fastest = period;
     }
     if (best_period <= 0)
+        return;
+    /* Octaves that explain the music about as well: wait (a little)
+     * until the faster one has had beats enough for its backbeat. */
+    if (best_score - second < ACQUIRE_CLOSE && t->frame * t->period < ACQUIRE_LATEST_SECONDS &&
+        t->frame < BACKBEAT_BEATS * fastest)
         return;
     start_grid(t, best_period, best_last);
     t->hit_level = 0.0;
     t->state.confidence = confidence;
     t->periodic = comb(t, best_period);
+    /* The contrast of the beats heard so far on this grid. */
+    double sum = 0.0;
+    int n = 0;
+    for (double at = best_last - best_period; n < 4 && at - best_period > t->frame - BEAT_HISTORY && at > best_period;
+         at -= best_period, n++)
+        sum += beat_contrast(t, at, best_period, sample(t->onset, t, at));
+    t->contrast = n ? sum / n : 0.0;
+    /* Beats already heard standing well out on this grid: follow them
+     * from the next one on. */
+    if (t->contrast >= CONTRAST_LOCK && t->state.confidence < LOCK_ON)
+        t->state.confidence = LOCK_ON;
+    set_locked(t);
 }
 
 /* Now and then while following: would twice or half the tempo, or the
@@ -380,14 +442,15 @@ void acquire(beat_tracker *t, double confidence)
  * better? Switch after a few reviews that agree. */
 void review_tempo(beat_tracker *t, long f)
 {
-    /* Every period is judged on two phases, so that none is favoured by
-     * having more chances: this one on the grid followed now and half a
-     * beat off, twice the tempo on the grid and on the phase that holds
-     * the most snare and chord onsets, half the tempo on either half of
-     * the grid. Moving half a beat at this tempo is left to the bar fit:
-     * a backbeat says little about it where a kick falls on every beat. */
+    /* Every other period is judged on two phases, as this one is (on the
+     * grid followed now and half a beat off), so that none is favoured by
+     * having more chances: twice the tempo on the grid and on the phase
+     * that holds the most snare and chord onsets, half the tempo on
+     * either half of the grid. Moving half a beat at this tempo is left
+     * to the bar fit: a backbeat says little about it where a kick falls
+     * on every beat. */
     double P = t->beat_period, last = t->next_frame - P;
-    double here = hypothesis(t, P, last), off = hypothesis(t, P, last - P / 2);
+    double here = hypothesis(t, P, last, BACKBEAT_WEIGHT), off = hypothesis(t, P, last - P / 2, BACKBEAT_WEIGHT);
     double best = (here > off ? here : off) + LEVEL_MARGIN, best_period = 0.0, best_last = 0.0;
     struct { double period, last; } other[6];
     int n = 0;
@@ -408,17 +471,15 @@ void review_tempo(beat_tracker *t, long f)
         other[n++] = {q, search_phase(t, t->mid, q, CHANGE_SECONDS)};
     }
     for (int i = 0; i < n; i++) {
-        double score = hypothesis(t, other[i].period, other[i].last);
+        double score = hypothesis(t, other[i].period, other[i].last, BACKBEAT_WEIGHT);
         if (score > best) {
             best = score;
             best_period = other[i].period;
             best_last = other[i].last;
         }
     }
-    if (best_period > 0.0 && t->review_period > 0.0 && fabs(best_period / t->review_period - 1.0) < 0.04)
-        t->review_votes++;
-    else
-        t->review_votes = best_period > 0.0 ? 1 : 0;
+    bool same = best_period > 0.0 && t->review_period > 0.0 && fabs(best_period / t->review_period - 1.0) < 0.04;
+    t->review_votes = same ? t->review_votes + 1 : best_period > 0.0 ? 1 : 0;
     t->review_period = best_period;
     if (t->review_votes >= REVIEW_VOTES) {
         start_grid(t, best_period, best_last);
@@ -428,20 +489,6 @@ void review_tempo(beat_tracker *t, long f)
         if (t->state.confidence > 0.6)
             t->state.confidence = 0.6;
     }
-}
-
-bool beating(const beat_tracker *t, double periodic, double contrast)
-{
-    return t->periodic >= periodic || t->contrast >= contrast;
-}
-
-void set_locked(beat_tracker *t)
-{
-    double c = t->state.confidence;
-    if (!t->state.locked && c >= LOCK_ON && beating(t, PERIODIC_LOCK, CONTRAST_LOCK))
-        t->state.locked = 1;
-    else if (t->state.locked && (c < LOCK_OFF || !beating(t, PERIODIC_HOLD, CONTRAST_HOLD)))
-        t->state.locked = 0;
 }
 
 /* The kick and snare of the last `n` records by place in a bar of
@@ -609,16 +656,7 @@ void measure_beat(beat_tracker *t, long f)
             at = g;
         }
     }
-    /* The onset on the beat against the mean over the whole beat. */
-    double sum = 0.0;
-    int n = 0;
-    for (long g = (long)(centre - 0.5 * t->beat_period); g < (long)(centre + 0.5 * t->beat_period); g++)
-        if (g >= 0 && g < t->frame && g > t->frame - BEAT_HISTORY) {
-            sum += t->onset[ring(g)];
-            n++;
-        }
-    double mean = n ? sum / n : 0.0;
-    t->contrast += 0.15 * ((mean > 1e-9 ? peak / mean : 0.0) - t->contrast);
+    t->contrast += 0.15 * (beat_contrast(t, centre, t->beat_period, peak) - t->contrast);
 
     bool hit = at >= 0 && peak >= HIT_LEVEL * t->flux_dev && peak >= HIT_SHARE * t->hit_level;
     if (hit) {
@@ -815,8 +853,9 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
     }
     if (t->tracking && heard_enough && t->frame % REVIEW_EVERY == 2 && t->frame > t->review_after)
         review_tempo(t, t->frame - 1);
+    /* A first guess waits for a tempo the hats' pulse agrees with. */
     if (!t->tracking && t->tempo_stable >= STABLE_ROUNDS && t->tempo_clarity >= CLARITY_ACQUIRE &&
-        t->flux_mean > SILENT_FLUX)
+        t->flux_mean > SILENT_FLUX && tatum_fit(t->tempo_period, tatum(t)) == 1.0)
         acquire(t, 0.45);
 
     /* Beat: measure the last one once its window is complete, then fire
