@@ -17,6 +17,8 @@
 #include "beat_tracker.h"
 
 #include <aubio/aubio.h>
+#include <algorithm>
+#include <bit>
 #include <math.h>
 #include <string.h>
 
@@ -68,29 +70,44 @@ const double TATUM_PENALTY = 0.5;    /* a beat that is no whole number of it */
  * chords), 48..127 (snare and hat noise), 96..255 (hats and cymbals). */
 enum { BAND_KICK, BAND_NONE, BAND_MID_ONLY, BAND_MID_HIGH, BAND_HIGH_TOP, BAND_TOP, BANDS };
 
-inline int band_of(int k)
-{
-    if (k == 0)
-        return BAND_KICK;
-    if (k >= 16 && k < 48)
-        return BAND_MID_ONLY;
-    if (k >= 48 && k < 96)
-        return BAND_MID_HIGH;
-    if (k >= 96 && k < 128)
-        return BAND_HIGH_TOP;
-    if (k >= 128)
-        return BAND_TOP;
-    return BAND_NONE;
-}
-
 /* log2(1 + x) to about 0.01, without libm: the spectrum takes 256 of them
  * a callback. */
 inline float log2p1(float x)
 {
-    union { float f; uint32_t i; } u = {x + 1.0f};
-    float e = (float)((int)(u.i >> 23) - 127);
-    u.i = (u.i & 0x7FFFFF) | 0x3F800000;
-    float m = u.f;
+    uint32_t i = std::bit_cast<uint32_t>(x + 1.0f);
+    float e = (float)((int)(i >> 23) - 127);
+    float m = std::bit_cast<float>((i & 0x7FFFFF) | 0x3F800000);
+    return e + (-0.34484843f * m + 2.02466578f) * m - 0.67487759f;
+}
+
+/* Four floats at a time: GCC and Clang turn these into SSE or NEON
+ * instructions (and into plain code elsewhere). The bins and the
+ * autocorrelation are most of a callback's work. */
+typedef float float4 __attribute__((vector_size(16)));
+typedef int32_t int4 __attribute__((vector_size(16)));
+typedef int16_t short4 __attribute__((vector_size(8)));
+
+inline float4 load4(const float *p)
+{
+    float4 v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void store4(float *p, float4 v) { memcpy(p, &v, sizeof v); }
+
+inline float4 max4(float4 a, float4 b)
+{
+    int4 a_wins = a > b;
+    return (float4)(((int4)a & a_wins) | ((int4)b & ~a_wins));
+}
+
+/* log2p1 of four values. */
+inline float4 log2p1_4(float4 x)
+{
+    int4 i = (int4)(x + 1.0f);
+    float4 e = __builtin_convertvector((i >> 23) - 127, float4);
+    float4 m = (float4)((i & 0x7FFFFF) | 0x3F800000);
     return e + (-0.34484843f * m + 2.02466578f) * m - 0.67487759f;
 }
 
@@ -174,8 +191,9 @@ float sample(const float *r, const beat_tracker *t, double at)
 
 /* The autocorrelation as a mean product over the frames each lag has
  * seen, so that early on the long lags are not starved. */
-void mean_products(beat_tracker *t, double decay)
+void mean_products(beat_tracker *t)
 {
+    double decay = t->decay;
     int top = 4 * t->lag_max + 2;
     double p = pow(decay, (double)(t->frame - top));  /* decay^(frames seen at top) */
     for (int lag = top; lag >= 0; lag--) {
@@ -196,7 +214,7 @@ double comb(const beat_tracker *t, double lag)
     double sum = 0.0;
     int n = 0;
     for (double k : multiple) {
-        long at = lround(k * lag);
+        long at = (long)(k * lag + 0.5);
         if (at < 1)
             continue;
         if (at + 1 >= 4 * t->lag_max + 2 || at + 1 > t->frame - lag)
@@ -215,7 +233,7 @@ double comb(const beat_tracker *t, double lag)
  * does not stand out. */
 double tatum(const beat_tracker *t)
 {
-    const double *a = t->top_acf;
+    const float *a = t->top_acf;
     if (a[0] <= 1e-9)
         return 0.0;
     int first = (int)(0.1 / t->period), last = (int)(0.45 / t->period), best = 0;
@@ -247,9 +265,9 @@ double tatum_fit(double lag, double pulse)
 
 /* Best beat period in frames by the comb and the prior; sets
  * tempo_period and tempo_clarity. */
-void search_tempo(beat_tracker *t, double decay)
+void search_tempo(beat_tracker *t)
 {
-    mean_products(t, decay);
+    mean_products(t);
     t->tempo_clarity = 0.0;
     if (t->acf_mean[0] <= 1e-9)
         return;
@@ -258,7 +276,7 @@ void search_tempo(beat_tracker *t, double decay)
     int best_lag = 0;
     for (int lag = t->lag_min; lag <= t->lag_max; lag++) {
         double clarity = comb(t, lag);
-        double score = clarity * prior(t, lag) * tatum_fit(lag, pulse);
+        double score = clarity * t->prior[lag] * tatum_fit(lag, pulse);
         if (score > best) {
             best = score;
             best_lag = lag;
@@ -775,30 +793,44 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
             t->last_time = music_time;
         } else if (t->lag_period == 0.0) {
             t->lag_period = period;
+            t->decay = exp(-period / ACF_SECONDS);
             t->lag_min = (int)floor(60.0 / (BPM_MAX * period));
             t->lag_max = (int)ceil(60.0 / (BPM_MIN * period));
             if (4 * t->lag_max + 2 >= BEAT_LAGS)
                 t->lag_max = (BEAT_LAGS - 3) / 4;
+            for (int lag = 1; lag <= t->lag_max; lag++)
+                t->prior[lag] = prior(t, lag);
         }
     }
 
     /* Onsets: the rise of each bin above its held envelope. */
     cvec_t *mags = spectrum_of(t);
     mags->norm[0] = 0.0f;
-    float band[BANDS] = {0};
-    for (int k = 0; k < 256; k++) {
-        float v = bins[k] > 0 ? (float)bins[k] : 0.0f;
-        float m = log2p1(v * (1.0f / 16.0f));
+    float rise[256];
+    const float4 zero = {0, 0, 0, 0};
+    for (int k = 0; k < 256; k += 4) {
+        short4 raw;
+        memcpy(&raw, bins + k, sizeof raw);
+        float4 m = log2p1_4(max4(__builtin_convertvector(raw, float4), zero) * (1.0f / 16.0f));
         /* A held tone's bins wobble from block to block (no window, and
          * the block starts anywhere in its cycle): only a rise above the
          * slowly falling envelope counts as an onset. */
-        float held = t->envelope[k] - ENVELOPE_FALL;
-        float rise = m - t->envelope[k];
-        t->envelope[k] = m > held ? m : held;
-        mags->norm[k + 1] = t->weight[k] * t->envelope[k];
-        if (rise > 0.0f)
-            band[band_of(k)] += t->weight[k] * rise;
+        float4 e = load4(t->envelope + k), w = load4(t->weight + k);
+        float4 held = max4(m, e - ENVELOPE_FALL);
+        store4(t->envelope + k, held);
+        store4(mags->norm + 1 + k, w * held);
+        store4(rise + k, w * max4(m - e, zero));
     }
+    float band[BANDS] = {0};
+    band[BAND_KICK] = rise[0];
+    for (int k = 16; k < 48; k++)
+        band[BAND_MID_ONLY] += rise[k];
+    for (int k = 48; k < 96; k++)
+        band[BAND_MID_HIGH] += rise[k];
+    for (int k = 96; k < 128; k++)
+        band[BAND_HIGH_TOP] += rise[k];
+    for (int k = 128; k < 256; k++)
+        band[BAND_TOP] += rise[k];
     aubio_specdesc_do(t->flux, mags, flux_out_of(t));
     double flux = flux_out_of(t)->data[0];
     if (t->frame == 0) {
@@ -818,7 +850,9 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
     t->flux_fast += 4 * mean_rate * (flux - t->flux_fast);
     double centred = flux - t->flux_mean;
     int now = ring(t->frame);
-    t->centred[now] = t->centred[now + BEAT_HISTORY] = (float)centred;
+    /* Newest first: recent[newest + lag] is the value `lag` frames ago. */
+    int newest = ring(-t->frame);
+    t->recent[newest] = t->recent[newest + BEAT_HISTORY] = (float)centred;
     t->onset[now] = centred > 0 ? (float)centred : 0.0f;
     t->kick[now] = band[BAND_KICK];
     t->mid[now] = band[BAND_MID_ONLY] + band[BAND_MID_HIGH];
@@ -826,26 +860,20 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
     /* The hats' own pulse, for the tatum. */
     double top = band[BAND_HIGH_TOP] + band[BAND_TOP];
     t->top_mean += mean_rate * (top - t->top_mean);
-    float top_centred = (float)(top - t->top_mean);
-    t->top_centred[now] = t->top_centred[now + BEAT_HISTORY] = top_centred;
+    t->top_recent[newest] = t->top_recent[newest + BEAT_HISTORY] = (float)(top - t->top_mean);
 
     /* Tempo: the decaying autocorrelation, and now and then the comb. */
-    double decay = exp(-period / ACF_SECONDS);
-    int lags = 4 * t->lag_max + 2;
-    if (lags > t->frame)
-        lags = (int)t->frame;
-    const float *past = &t->centred[now + BEAT_HISTORY];  /* past[-lag]: lag frames ago */
-    t->acf[0] = decay * t->acf[0] + centred * centred;
-    for (int lag = 1; lag <= lags; lag++)
-        t->acf[lag] = decay * t->acf[lag] + centred * past[-lag];
-    const float *past_top = &t->top_centred[now + BEAT_HISTORY];
-    for (int lag = 0; lag < BEAT_TATUM_LAGS && lag <= t->frame; lag++)
-        t->top_acf[lag] = decay * t->top_acf[lag] + top_centred * past_top[-lag];
+    float4 decay = zero + (float)t->decay, now4 = zero + (float)centred;
+    for (int lag = 0; lag <= 4 * t->lag_max + 2; lag += 4)
+        store4(t->acf + lag, decay * load4(t->acf + lag) + now4 * load4(t->recent + newest + lag));
+    now4 = zero + t->top_recent[newest];
+    for (int lag = 0; lag < BEAT_TATUM_LAGS; lag += 4)
+        store4(t->top_acf + lag, decay * load4(t->top_acf + lag) + now4 * load4(t->top_recent + newest + lag));
     t->frame++;
     bool heard_enough = t->frame * period >= ACQUIRE_SECONDS;
     if (heard_enough && t->frame % COMB_EVERY == 0) {
         double before = t->tempo_period;
-        search_tempo(t, decay);
+        search_tempo(t);
         bool same = before > 0.0 && fabs(t->tempo_period / before - 1.0) < 0.04;
         t->tempo_stable = same ? t->tempo_stable + 1 : 0;
         double here = t->tracking ? comb(t, t->beat_period) : t->tempo_clarity;

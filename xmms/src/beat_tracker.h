@@ -72,15 +72,17 @@ struct beat_tracker {
     float kick[BEAT_HISTORY];   /* band onsets, ring by frame */
     float mid[BEAT_HISTORY];
     float high[BEAT_HISTORY];
-    float centred[2 * BEAT_HISTORY];  /* flux minus its mean, written twice */
-    float top_centred[2 * BEAT_HISTORY];  /* hats' onset minus its mean, the same */
+    float recent[2 * BEAT_HISTORY];  /* flux minus its mean, newest first, written twice */
+    float top_recent[2 * BEAT_HISTORY];  /* hats' onset minus its mean, the same */
     double top_mean;
 
     /* tempo: a decaying autocorrelation of the centred flux */
-    double acf[BEAT_LAGS];
+    float acf[BEAT_LAGS];
     double acf_mean[BEAT_LAGS];  /* the same as mean products, at the last search */
-    double top_acf[BEAT_TATUM_LAGS];  /* the hats' autocorrelation, for the tatum */
+    float top_acf[BEAT_TATUM_LAGS];  /* the hats' autocorrelation, for the tatum */
+    double decay;           /* of the autocorrelations, a frame */
     int lag_min, lag_max;   /* beat periods searched, in frames */
+    double prior[BEAT_LAGS / 4];  /* the tempo prior at each of them */
     double tempo_period;    /* best period found, frames; 0 none */
     double tempo_clarity;   /* how much the best period stands out, 0..1 */
     double periodic;        /* clarity at the followed period, over a few seconds */
