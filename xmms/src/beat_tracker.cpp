@@ -58,10 +58,12 @@ const double LEVEL_MARGIN = 0.3;     /* another tempo must explain the music bet
 const int REVIEW_EVERY = 16;         /* frames between reviews of the tempo */
 const int REVIEW_VOTES = 5;          /* ... and reviews in a row that want the same change */
 const double REVIEW_HOLD_SECONDS = 3.0;  /* no review so soon after a change */
-const double SHIFT_MARGIN = 0.3;     /* the bar fit half a beat off must win by this */
-const double SHIFT_BACKBEAT = 0.5;   /* ... with snares alternating between the beats */
+const double SHIFT_MARGIN = 0.0;     /* the bar fit half a beat off must win by this */
+const double SHIFT_BACKBEAT = 1.0;   /* ... with snares alternating between the beats */
 const int SHIFT_VOTES = 3;
 const double KICK_WEIGHT = 0.4;      /* kick against snare in the bar fit */
+const double CHANGE_WEIGHT = 1.0;    /* change of harmony in it */
+const double METRE_MARGIN = 1.3;     /* three a bar must differ this much more */
 const double BACKBEAT_FLOOR = 0.5;
 const double TATUM_CLARITY = 0.1;    /* hats' pulse that counts */
 const double TATUM_PENALTY = 0.5;    /* a beat that is no whole number of it */
@@ -567,6 +569,53 @@ void shift_half(beat_tracker *t, long f)
     clear_bar(t);
 }
 
+/* The change of harmony at each place of a bar of `per_bar` beats, over
+ * the last `n` records. */
+void place_changes(const beat_tracker *t, int n, int per_bar, float *change)
+{
+    int count[4] = {0};
+    for (int d = 0; d < per_bar; d++)
+        change[d] = 0.0f;
+    for (long r = t->records - n; r < t->records; r++) {
+        const beat_record &b = t->record[r % BEAT_RECORDS];
+        int place = (int)(t->record_number[r % BEAT_RECORDS] % per_bar);
+        change[place] += b.change;
+        count[place]++;
+    }
+    for (int d = 0; d < per_bar; d++)
+        if (count[d])
+            change[d] /= count[d];
+}
+
+/* How much the kick, the snare and the change of harmony on the beats
+ * differ from place to place in a bar of `per_bar`: each band's largest
+ * difference against its mean, summed. */
+double place_spread(const beat_tracker *t, int n, int per_bar)
+{
+    double sum[3][4] = {}, count[4] = {};
+    for (long r = t->records - n; r < t->records; r++) {
+        const beat_record &b = t->record[r % BEAT_RECORDS];
+        int place = (int)(t->record_number[r % BEAT_RECORDS] % per_bar);
+        sum[0][place] += b.kick[0];
+        sum[1][place] += b.mid[0];
+        sum[2][place] += b.change;
+        count[place]++;
+    }
+    double spread = 0.0;
+    for (int band = 0; band < 3; band++) {
+        double lo = 1e30, hi = 0.0, mean = 0.0;
+        for (int d = 0; d < per_bar; d++) {
+            double v = count[d] ? sum[band][d] / count[d] : 0.0;
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+            mean += v / per_bar;
+        }
+        if (mean > 1e-9)
+            spread += (hi - lo) / mean;
+    }
+    return spread;
+}
+
 /* Judgements on the records of the last beats: half a beat of phase, the
  * metre and the bar's first beat. */
 void judge_bar(beat_tracker *t, long f)
@@ -608,33 +657,60 @@ void judge_bar(beat_tracker *t, long f)
         t->shift_votes = 0;
     }
 
-    float kick3[6], mid3[6], high3[6];
-    bar_profile(t, m3, 3, kick3, mid3, high3);
-    double three = -1e9;
-    int down3 = 0;
-    for (int d = 0; d < 3; d++) {
-        double s = bar_fit(kick3, mid3, 3, 2 * d);
-        if (s > three) {
-            three = s;
-            down3 = d;
-        }
-    }
-    t->metre3 += 0.2 * ((three > on + 0.2 ? 1.0 : three < on ? -1.0 : 0.0) - t->metre3);
+    /* The metre: the places of a bar of three or of four at which the
+     * kick, the snare and the harmony differ most from place to place. */
+    double spread3 = place_spread(t, m3, 3), spread4 = place_spread(t, m4, 4);
+    t->metre3 += 0.2 * ((spread3 > METRE_MARGIN * spread4 ? 1.0 : spread4 > spread3 ? -1.0 : 0.0) - t->metre3);
     if (t->state.beats_per_bar == 4 && t->metre3 > 0.5)
         t->state.beats_per_bar = 3;
-    else if (t->state.beats_per_bar == 3 && t->metre3 < -0.2)
+    else if (t->state.beats_per_bar == 3 && t->metre3 < -0.5)
         t->state.beats_per_bar = 4;
-    if (t->state.beats_per_bar == 3) {
-        t->downbeat = down3;
-        return;
+    int per_bar = t->state.beats_per_bar, m = per_bar == 3 ? m3 : m4;
+    /* The first beat: the bar fit, and the change of harmony (a new chord
+     * comes with a new bar). */
+    float change[4];
+    place_changes(t, m, per_bar, change);
+    double mean = 0;
+    for (int d = 0; d < per_bar; d++)
+        mean += change[d] / per_bar;
+    if (per_bar == 3) {
+        float kick3[6], mid3[6], high3[6];
+        bar_profile(t, m3, 3, kick3, mid3, high3);
+        for (int d = 0; d < 3; d++)
+            score[d] = bar_fit(kick3, mid3, 3, 2 * d);
     }
-    for (int d = 0; d < 4; d++)
-        t->fit[d] += 0.3 * (score[d] - t->fit[d]);
-    int best = t->downbeat % 4;
-    for (int d = 0; d < 4; d++)
+    for (int d = 0; d < per_bar; d++) {
+        double s = score[d] + (mean > 1e-9 ? CHANGE_WEIGHT * (change[d] - mean) / mean : 0.0);
+        t->fit[d] += 0.3 * (s - t->fit[d]);
+    }
+    int best = t->downbeat % per_bar;
+    for (int d = 0; d < per_bar; d++)
         if (t->fit[d] > t->fit[best] + 0.05)
             best = d;
     t->downbeat = best;
+}
+
+/* The beat `number` has ended: how far its held spectrum (its shape: the
+ * mean taken off) moved from the beat before. */
+void close_chord(beat_tracker *t, long number)
+{
+    float shape[BEAT_CHORD_BINS], mean = 0.0f;
+    if (t->chord_frames == 0)
+        return;
+    for (int k = 0; k < BEAT_CHORD_BINS; k++) {
+        shape[k] = t->chord_sum[k] / t->chord_frames;
+        mean += shape[k] / BEAT_CHORD_BINS;
+    }
+    float change = 0.0f;
+    for (int k = 0; k < BEAT_CHORD_BINS; k++) {
+        shape[k] -= mean;
+        change += fabsf(shape[k] - t->chord_before[k]);
+        t->chord_before[k] = shape[k];
+        t->chord_sum[k] = 0.0f;
+    }
+    t->change_of[((number % BEAT_RECORDS) + BEAT_RECORDS) % BEAT_RECORDS] = t->chord_frames_before ? change : 0.0f;
+    t->chord_frames_before = t->chord_frames;
+    t->chord_frames = 0;
 }
 
 /* Keep the onsets of the beat before the one just measured, on it and
@@ -648,6 +724,7 @@ void record_beat(beat_tracker *t, double at, double next, long number)
         b.mid[h] = sample(t->mid, t, pos[h]);
         b.high[h] = sample(t->high, t, pos[h]);
     }
+    b.change = t->change_of[number % BEAT_RECORDS];
     t->record_number[t->records % BEAT_RECORDS] = number;
     t->records++;
 }
@@ -682,8 +759,11 @@ void measure_beat(beat_tracker *t, long f)
                y2 = at + 1 < t->frame ? t->onset[ring(at + 1)] : 0;
         double den = y0 - 2 * y1 + y2, shift = den < 0 ? 0.5 * (y0 - y2) / den : 0.0;
         double error = at + shift - centre;
-        t->next_frame += PULL_PHASE * error;
-        t->beat_period += PULL_PERIOD * error;
+        /* Coasting (a breakdown), a weak onset (a pad, a bass note) pulls
+         * less than the drums did: it may be anywhere near the beat. */
+        double strength = t->misses_in_row >= 2 && peak < t->hit_level ? peak / t->hit_level : 1.0;
+        t->next_frame += PULL_PHASE * strength * error;
+        t->beat_period += PULL_PERIOD * strength * strength * error;
         t->misses_in_row = 0;
         t->hit_level += (t->hit_level > 0 ? 0.2 : 1.0) * (peak - t->hit_level);
         t->state.confidence += 0.2 * (1.0 - t->state.confidence);
@@ -821,6 +901,11 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
         store4(mags->norm + 1 + k, w * held);
         store4(rise + k, w * max4(m - e, zero));
     }
+    /* The held spectrum up to 3.4 kHz over the beat, for the change of
+     * harmony from beat to beat. */
+    for (int k = 0; k < BEAT_CHORD_BINS; k += 4)
+        store4(t->chord_sum + k, load4(t->chord_sum + k) + load4(t->envelope + k));
+    t->chord_frames++;
     float band[BANDS] = {0};
     band[BAND_KICK] = rise[0];
     for (int k = 16; k < 48; k++)
@@ -896,6 +981,7 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
             if (t->check_frame >= 0.0)
                 measure_beat(t, f);
             long count = t->beats_followed++;
+            close_chord(t, count - 1);
             t->check_frame = t->next_frame;
             t->check_number = count;
             t->next_frame += t->beat_period;

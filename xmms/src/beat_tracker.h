@@ -40,6 +40,9 @@ const int BEAT_HISTORY = 1024;
 const int BEAT_LAGS = 384;
 /* Lags of the hats' autocorrelation: up to about half a second. */
 const int BEAT_TATUM_LAGS = 48;
+/* Bins of the held spectrum whose change from beat to beat tells a new
+ * chord (up to 3.4 kHz). */
+const int BEAT_CHORD_BINS = 40;
 /* Beats whose onsets are kept for the bar and metre judgements: eight
  * bars of four. */
 const int BEAT_RECORDS = 32;
@@ -49,6 +52,7 @@ const int BEAT_RECORDS = 32;
  * hat noise). */
 struct beat_record {
     float kick[2], mid[2], high[2];
+    float change;   /* how much the harmony changed from the beat before */
 };
 
 struct beat_tracker {
@@ -102,6 +106,10 @@ struct beat_tracker {
     beat_record record[BEAT_RECORDS];
     long record_number[BEAT_RECORDS];   /* its number, counted as beats_followed */
     long records;           /* beats recorded since the grid was set */
+    float chord_sum[BEAT_CHORD_BINS];     /* held spectrum summed over this beat */
+    float chord_before[BEAT_CHORD_BINS];  /* its shape over the beat before */
+    int chord_frames, chord_frames_before;
+    float change_of[BEAT_RECORDS];  /* change of harmony, by beat number */
     double measured_frame;  /* onset frame of the beat measured last, -1 none */
     long check_number;      /* number of the beat waiting in check_frame */
     int downbeat;           /* beats_followed % 4 (or 3) of a first beat */
