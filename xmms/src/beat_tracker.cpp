@@ -38,7 +38,7 @@ const double WINDOW = 0.2;           /* half-width of a beat's window, beats */
 const double PULL_PHASE = 0.5, PULL_PERIOD = 0.15;
 const double HIT_LEVEL = 1.0;        /* onset peak, in deviations, that counts */
 const double HIT_SHARE = 0.35;       /* ... and against the beats that hit before */
-const double ONSET_LAG_FRAMES = 0.5; /* a flux peak comes this late after the onset */
+const double ONSET_LAG_FRAMES = 0.8; /* a flux peak comes this late after the onset */
 const int DISAGREE_ROUNDS = 8;       /* tempo searches against the loop before a switch */
 const double LOCK_ON = 0.55, LOCK_OFF = 0.3;
 /* Music has a beat where the comb stands out at the followed period, or
@@ -59,8 +59,8 @@ const int REVIEW_EVERY = 16;         /* frames between reviews of the tempo */
 const int REVIEW_VOTES = 5;          /* ... and reviews in a row that want the same change */
 const double REVIEW_HOLD_SECONDS = 3.0;  /* no review so soon after a change */
 const double SHIFT_MARGIN = 0.0;     /* the bar fit half a beat off must win by this */
-const double SHIFT_BACKBEAT = 1.0;   /* ... with snares alternating between the beats */
-const int SHIFT_VOTES = 3;
+const double SHIFT_BACKBEAT = 0.8;   /* ... with snares alternating between the beats */
+const int SHIFT_VOTES = 2;
 const double KICK_WEIGHT = 0.4;      /* kick against snare in the bar fit */
 const double CHANGE_WEIGHT = 1.0;    /* change of harmony in it */
 const double METRE_MARGIN = 1.3;     /* three a bar must differ this much more */
@@ -648,7 +648,7 @@ void judge_bar(beat_tracker *t, long f)
     level = level / 8 + 1e-9;
     double alt_on = fabs(high[2] + high[6] - high[0] - high[4]) / level;
     double alt_off = fabs(high[3] + high[7] - high[1] - high[5]) / level;
-    if (n >= 16 && off > on + SHIFT_MARGIN && alt_off > alt_on + SHIFT_BACKBEAT) {
+    if (off > on + SHIFT_MARGIN && alt_off > alt_on + SHIFT_BACKBEAT) {
         if (++t->shift_votes >= SHIFT_VOTES) {
             shift_half(t, f);
             return;
