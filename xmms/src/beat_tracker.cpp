@@ -1,24 +1,34 @@
 /* beat_tracker.cpp -- tempo, beat and bar from one spectrum a callback.
  *
  * Onsets: aubio's spectral flux on log magnitudes held under a falling
- * envelope, each bin weighted so that every octave counts alike; the same
- * rises summed by band give a kick, a middle and a high onset. Tempo: a decaying autocorrelation of the flux, searched with a
- * comb of four beats and a gentle preference for moderate tempi; the
- * octave is settled by the backbeat (a kick followed a beat later by a
- * snare, and a snare by a kick). Beat: a phase-locked loop that predicts
- * the next beat, measures where the onsets really came round it and pulls
- * phase and period towards them; it coasts on its prediction where they
- * do not come. Bar: the onsets of the last bars against a bar of four (a
- * kick on the first beat, a snare on the second and fourth) or of three;
- * the same fit moves the beat by half a beat when the snare keeps landing
- * between the beats.
+ * envelope (a held tone's bins wobble from block to block; only a rise
+ * above the envelope counts), each bin weighted so that every octave
+ * counts alike; the same rises summed by band give a kick, a middle, a
+ * high and a hats' onset.
+ *
+ * Tempo: a decaying autocorrelation of the flux, searched with a comb
+ * (half a beat to four beats) and a gentle preference for moderate tempi,
+ * for beats of one, two or four of the hats' pulse. The octave (and a
+ * tempo change) is settled by scoring the candidates on what was heard:
+ * the comb, the preference, and the backbeat (a kick followed a beat later
+ * by a snare, a snare by a kick), which only the right octave has.
+ *
+ * Beat: a phase-locked loop predicts the next beat, measures where the
+ * onsets really came round it and pulls phase and period towards them;
+ * where they do not come but the music still pulses at the period (a
+ * breakdown) it coasts on its prediction.
+ *
+ * Bar: the onsets of the last bars on and between the beats against a bar
+ * of four (a kick on the first beat, snares on the second and fourth) or
+ * of three, and the change of harmony from beat to beat (a new chord with
+ * a new bar); the same fit moves the beat by half a beat where the snares
+ * keep landing between the beats.
  *
  * Everything runs in frames (callbacks); music time only converts. */
 #include "beat_tracker.h"
 
 #include <aubio/aubio.h>
 #include <algorithm>
-#include <bit>
 #include <math.h>
 #include <string.h>
 
@@ -39,7 +49,6 @@ const double PULL_PHASE = 0.5, PULL_PERIOD = 0.15;
 const double HIT_LEVEL = 1.0;        /* onset peak, in deviations, that counts */
 const double HIT_SHARE = 0.35;       /* ... and against the beats that hit before */
 const double ONSET_LAG_FRAMES = 0.8; /* a flux peak comes this late after the onset */
-const int DISAGREE_ROUNDS = 8;       /* tempo searches against the loop before a switch */
 const double LOCK_ON = 0.55, LOCK_OFF = 0.3;
 /* Music has a beat where the comb stands out at the followed period, or
  * where the onsets on the beats stand well above those between (a tempo
@@ -48,39 +57,26 @@ const double PERIODIC_LOCK = 0.25, PERIODIC_HOLD = 0.2;
 const double CONTRAST_LOCK = 8.0, CONTRAST_HOLD = 6.0;
 const double SILENT_FLUX = 0.05;     /* below this mean flux nothing is acquired */
 const float ENVELOPE_FALL = 0.15f;   /* log2 units a frame, about 0.9 dB */
-const double BACKBEAT_WEIGHT = 1.0;  /* backbeat against the comb and the prior */
-const double ACQUIRE_BACKBEAT = 1.0, ACQUIRE_MARGIN = 0.0;  /* the same for a first guess */
+const int BACKBEAT_BEATS = 9;        /* beats a backbeat needs to count in full */
+const double BACKBEAT_CHANCE = 0.2;  /* a backbeat this weak is as likely chance */
+const double BACKBEAT_FLOOR = 0.5;   /* least spread of a band, of its mean */
 const double ACQUIRE_CLOSE = 0.5;    /* octaves this close wait for the backbeat ... */
 const double ACQUIRE_LATEST_SECONDS = 3.2;  /* ... but not longer than this */
-const int BACKBEAT_BEATS = 9;        /* beats a backbeat needs to count in full */
-const double BACKBEAT_CHANCE = 0.2;
 const double LEVEL_MARGIN = 0.3;     /* another tempo must explain the music better by this */
 const int REVIEW_EVERY = 16;         /* frames between reviews of the tempo */
 const int REVIEW_VOTES = 5;          /* ... and reviews in a row that want the same change */
 const double REVIEW_HOLD_SECONDS = 3.0;  /* no review so soon after a change */
-const double SHIFT_MARGIN = 0.0;     /* the bar fit half a beat off must win by this */
-const double SHIFT_BACKBEAT = 0.8;   /* ... with snares alternating between the beats */
-const int SHIFT_VOTES = 2;
+const double SHIFT_BACKBEAT = 0.8;   /* snares alternating between the beats, to move half a beat */
+const int SHIFT_VOTES = 2;           /* ... on this many bar judgements in a row */
 const double KICK_WEIGHT = 0.4;      /* kick against snare in the bar fit */
 const double CHANGE_WEIGHT = 1.0;    /* change of harmony in it */
 const double METRE_MARGIN = 1.3;     /* three a bar must differ this much more */
-const double BACKBEAT_FLOOR = 0.5;
 const double TATUM_CLARITY = 0.1;    /* hats' pulse that counts */
 const double TATUM_PENALTY = 0.5;    /* a beat that is no whole number of it */
 
 /* Bands of the rises: bin 0 (86 Hz, kick and bass), 16..95 (snare, clap,
  * chords), 48..127 (snare and hat noise), 96..255 (hats and cymbals). */
 enum { BAND_KICK, BAND_NONE, BAND_MID_ONLY, BAND_MID_HIGH, BAND_HIGH_TOP, BAND_TOP, BANDS };
-
-/* log2(1 + x) to about 0.01, without libm: the spectrum takes 256 of them
- * a callback. */
-inline float log2p1(float x)
-{
-    uint32_t i = std::bit_cast<uint32_t>(x + 1.0f);
-    float e = (float)((int)(i >> 23) - 127);
-    float m = std::bit_cast<float>((i & 0x7FFFFF) | 0x3F800000);
-    return e + (-0.34484843f * m + 2.02466578f) * m - 0.67487759f;
-}
 
 /* Four floats at a time: GCC and Clang turn these into SSE or NEON
  * instructions (and into plain code elsewhere). The bins and the
@@ -104,7 +100,8 @@ inline float4 max4(float4 a, float4 b)
     return (float4)(((int4)a & a_wins) | ((int4)b & ~a_wins));
 }
 
-/* log2p1 of four values. */
+/* log2(1 + x) of four values to about 0.01, without libm: the spectrum
+ * takes 256 of them a callback. */
 inline float4 log2p1_4(float4 x)
 {
     int4 i = (int4)(x + 1.0f);
@@ -238,9 +235,8 @@ double tatum(const beat_tracker *t)
     const float *a = t->top_acf;
     if (a[0] <= 1e-9)
         return 0.0;
-    int first = (int)(0.1 / t->period), last = (int)(0.45 / t->period), best = 0;
-    if (last > BEAT_TATUM_LAGS - 2)
-        last = BEAT_TATUM_LAGS - 2;
+    int first = std::max(1, (int)(0.1 / t->period)), last = std::min(BEAT_TATUM_LAGS - 2, (int)(0.45 / t->period));
+    int best = 0;
     for (int lag = first; lag <= last; lag++)
         if (a[lag] > a[lag - 1] && a[lag] >= a[lag + 1] && (!best || a[lag] > a[best]))
             best = lag;
@@ -341,7 +337,6 @@ double backbeat_heard(const beat_tracker *t, double period, double last)
         n++;
     }
     double weight = n < 5 ? 0.0 : n >= BACKBEAT_BEATS ? 1.0 : (n - 4.0) / (BACKBEAT_BEATS - 4.0);
-    /* A backbeat this weak is as likely chance. */
     double b = weight * backbeat(kick, snare, n);
     return b > BACKBEAT_CHANCE ? b - BACKBEAT_CHANCE : b < -BACKBEAT_CHANCE ? b + BACKBEAT_CHANCE : 0.0;
 }
@@ -403,10 +398,10 @@ double beat_contrast(const beat_tracker *t, double at, double period, double pea
  * what was heard: the comb and the prior say how periodic the music is at
  * that period, the backbeat whether it is the beat rather than twice or
  * half of it. */
-double hypothesis(const beat_tracker *t, double period, double last, double weight)
+double hypothesis(const beat_tracker *t, double period, double last)
 {
     double c = comb(t, period);
-    return log((c > 1e-3 ? c : 1e-3) * prior(t, period)) + weight * backbeat_heard(t, period, last);
+    return log((c > 1e-3 ? c : 1e-3) * prior(t, period)) + backbeat_heard(t, period, last);
 }
 
 /* First guess: the period the comb found or an octave of it, each on the
@@ -420,7 +415,7 @@ void acquire(beat_tracker *t, double confidence)
         if (!in_range(t, period))
             continue;
         double last = search_phase(t, t->mid, period, PHASE_SECONDS);
-        double score = hypothesis(t, period, last, ACQUIRE_BACKBEAT) - (o == 1.0 ? 0.0 : ACQUIRE_MARGIN);
+        double score = hypothesis(t, period, last);
         if (score > best_score) {
             second = best_score;
             best_score = score;
@@ -470,7 +465,7 @@ void review_tempo(beat_tracker *t, long f)
      * to the bar fit: a backbeat says little about it where a kick falls
      * on every beat. */
     double P = t->beat_period, last = t->next_frame - P;
-    double here = hypothesis(t, P, last, BACKBEAT_WEIGHT), off = hypothesis(t, P, last - P / 2, BACKBEAT_WEIGHT);
+    double here = hypothesis(t, P, last), off = hypothesis(t, P, last - P / 2);
     double best = (here > off ? here : off) + LEVEL_MARGIN, best_period = 0.0, best_last = 0.0;
     struct { double period, last; } other[6];
     int n = 0;
@@ -491,7 +486,7 @@ void review_tempo(beat_tracker *t, long f)
         other[n++] = {q, search_phase(t, t->mid, q, CHANGE_SECONDS)};
     }
     for (int i = 0; i < n; i++) {
-        double score = hypothesis(t, other[i].period, other[i].last, BACKBEAT_WEIGHT);
+        double score = hypothesis(t, other[i].period, other[i].last);
         if (score > best) {
             best = score;
             best_period = other[i].period;
@@ -648,7 +643,7 @@ void judge_bar(beat_tracker *t, long f)
     level = level / 8 + 1e-9;
     double alt_on = fabs(high[2] + high[6] - high[0] - high[4]) / level;
     double alt_off = fabs(high[3] + high[7] - high[1] - high[5]) / level;
-    if (off > on + SHIFT_MARGIN && alt_off > alt_on + SHIFT_BACKBEAT) {
+    if (off > on && alt_off > alt_on + SHIFT_BACKBEAT) {
         if (++t->shift_votes >= SHIFT_VOTES) {
             shift_half(t, f);
             return;
@@ -769,17 +764,17 @@ void measure_beat(beat_tracker *t, long f)
         t->state.confidence += 0.2 * (1.0 - t->state.confidence);
     } else {
         t->misses_in_row++;
-        /* Music still pulsing at this period, if not on the beat (a
-         * breakdown over a bass between the beats), holds the beat; music
-         * that stops or turns to noise lets go within a few beats. */
-        double between = 0.0;
-        for (long g = (long)ceil(centre - 0.5 * t->beat_period - half); g <= (long)(centre - 0.5 * t->beat_period + half); g++)
-            if (g >= 0 && g < t->frame && g > t->frame - BEAT_HISTORY && t->onset[ring(g)] > between)
-                between = t->onset[ring(g)];
-        bool pulsing = (peak >= HIT_SHARE * t->hit_level || between >= HIT_SHARE * t->hit_level) &&
-                       beating(t, PERIODIC_LOCK, CONTRAST_LOCK);
+        /* Music still playing at the drums' strength in the beat before,
+         * if not on the beat (a breakdown over a bass between the beats,
+         * a syncopated kick), holds the beat; music that stops or turns to
+         * noise lets go within a few beats. */
+        double loudest = 0.0;
+        for (long g = (long)ceil(centre - t->beat_period); g <= last; g++)
+            if (g >= 0 && g < t->frame && g > t->frame - BEAT_HISTORY && t->onset[ring(g)] > loudest)
+                loudest = t->onset[ring(g)];
+        bool pulsing = loudest >= HIT_SHARE * t->hit_level && beating(t, PERIODIC_LOCK, CONTRAST_LOCK);
         bool ended = t->flux_fast < 0.1 * t->flux_mean || t->flux_mean < SILENT_FLUX;
-        t->state.confidence -= (ended ? 0.4 : pulsing ? 0.02 : 0.25) * t->state.confidence;
+        t->state.confidence -= (ended ? 0.5 : pulsing ? 0.02 : 0.4) * t->state.confidence;
     }
     double lo = t->lag_min * 0.9, hi = t->lag_max * 1.1;
     if (t->beat_period < lo)
@@ -966,9 +961,11 @@ const beat_state *beat_tracker_feed(beat_tracker *t, const int16_t bins[256], do
     }
     if (t->tracking && heard_enough && t->frame % REVIEW_EVERY == 2 && t->frame > t->review_after)
         review_tempo(t, t->frame - 1);
-    /* A first guess waits for a tempo the hats' pulse agrees with. */
-    if (!t->tracking && t->tempo_stable >= STABLE_ROUNDS && t->tempo_clarity >= CLARITY_ACQUIRE &&
-        t->flux_mean > SILENT_FLUX && tatum_fit(t->tempo_period, tatum(t)) == 1.0)
+    /* A first guess, after a search, waits for a tempo the hats' pulse
+     * agrees with. */
+    if (!t->tracking && t->frame % COMB_EVERY == 0 && t->tempo_stable >= STABLE_ROUNDS &&
+        t->tempo_clarity >= CLARITY_ACQUIRE && t->flux_mean > SILENT_FLUX &&
+        tatum_fit(t->tempo_period, tatum(t)) == 1.0)
         acquire(t, 0.45);
 
     /* Beat: measure the last one once its window is complete, then fire

@@ -47,6 +47,9 @@ const int BEAT_CHORD_BINS = 40;
  * bars of four. */
 const int BEAT_RECORDS = 32;
 
+/* The tracker's own bookkeeping from here on: what a caller reads is
+ * `state`. */
+
 /* The onsets heard at one followed beat and half a beat after it, by
  * band: kick (lowest bin), middle (snare, clap), high middle (snare and
  * hat noise). */
@@ -71,14 +74,15 @@ struct beat_tracker {
     void *flux_out;         /* aubio fvec_t of 1 */
     float weight[256];      /* per-bin weight: each octave counts alike */
     float envelope[256];    /* log magnitude, held and falling slowly */
-    double flux_mean, flux_dev, flux_fast;
+    double flux_mean, flux_dev;  /* over a second and a half */
+    double flux_fast;       /* mean over the last few tenths of a second */
     float onset[BEAT_HISTORY];  /* full-band onset above its mean, ring by frame */
     float kick[BEAT_HISTORY];   /* band onsets, ring by frame */
     float mid[BEAT_HISTORY];
     float high[BEAT_HISTORY];
     float recent[2 * BEAT_HISTORY];  /* flux minus its mean, newest first, written twice */
     float top_recent[2 * BEAT_HISTORY];  /* hats' onset minus its mean, the same */
-    double top_mean;
+    double top_mean;        /* the hats' onset mean */
 
     /* tempo: a decaying autocorrelation of the centred flux */
     float acf[BEAT_LAGS];
@@ -99,7 +103,7 @@ struct beat_tracker {
     double check_frame;     /* beat whose window waits to be measured, -1 none */
     double hit_level;       /* onset of the beats that hit, running */
     double contrast;        /* onset on the beat against the whole beat, running */
-    int misses_in_row;
+    int misses_in_row;      /* beats measured in a row without an onset */
     long beats_followed;    /* beats predicted since the grid was set */
 
     /* bar and metre, judged from the records of the last beats */
@@ -117,7 +121,7 @@ struct beat_tracker {
     double metre3;          /* running preference for three beats a bar */
     int shift_votes;        /* bar judgements in a row for half a beat off */
     int review_votes;       /* tempo reviews in a row that want review_period */
-    double review_period;
+    double review_period;   /* frames */
     long review_after;      /* frame before which no review is made */
 };
 
