@@ -9,8 +9,9 @@
  *   beat_log IN.wav OUT.txt [--trace TRACE.txt]
  *
  * --trace writes every callback's state as well (time, locked, tempo,
- * confidence, phase, onset strength, tempo clarity), for looking into a
- * piece by hand. */
+ * confidence, phase, onset strength, tempo clarity, periodicity at the
+ * followed tempo, beat contrast, tempo the comb found, following, beat),
+ * for looking into a piece by hand. */
 #include <sndfile.h>
 #include <stdio.h>
 #include <string.h>
@@ -71,9 +72,11 @@ int main(int argc, char **argv)
         if (s->beat_now)
             fprintf(out, "%.6f %.2f %.3f %d\n", now, s->bpm, s->confidence, s->beat_in_bar);
         if (trace)
-            fprintf(trace, "%.6f %d %.2f %.3f %.3f %.4f %.3f\n", now, s->locked, s->bpm,
+            fprintf(trace, "%.6f %d %.2f %.3f %.3f %.4f %.3f %.3f %.2f %.2f %d %d\n", now, s->locked, s->bpm,
                     s->confidence, s->phase, tracker.onset[(tracker.frame - 1) % BEAT_HISTORY],
-                    tracker.tempo_clarity);
+                    tracker.tempo_clarity, tracker.periodic, tracker.contrast,
+                    tracker.tempo_period > 0 ? 60.0 / (tracker.tempo_period * tracker.period) : 0.0,
+                    tracker.tracking, s->beat_now);
         if (got < SPECTRUM_SAMPLES)
             break;
     }

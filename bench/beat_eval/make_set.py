@@ -469,14 +469,15 @@ def sox_stat_rms(path):
 
 def add_noise(wav, snr_db):
     """Pink noise at snr_db below the music's RMS, mixed in with sox
-    (seeded, so the same noise every run)."""
+    (seeded, noise and the mix's dither alike, so the same file every
+    run)."""
     clean = wav[:-4] + ".clean.wav"
     noise = wav[:-4] + ".noise.wav"
     os.replace(wav, clean)
     dur = subprocess.run(["soxi", "-D", clean], check=True, capture_output=True, text=True).stdout.strip()
     run(["sox", "-R", "-n", "-r", str(RATE), "-c", "2", "-b", "16", noise, "synth", dur, "pinknoise", "vol", "0.2"])
     gain = sox_stat_rms(clean) / sox_stat_rms(noise) / 10 ** (snr_db / 20)
-    run(["sox", "-m", "-v", "1", clean, "-v", "%.6f" % gain, noise, wav])
+    run(["sox", "-R", "-m", "-v", "1", clean, "-v", "%.6f" % gain, noise, wav])
     os.remove(noise)
     os.remove(clean)
 

@@ -33,11 +33,30 @@ struct beat_state {
     double last_beat;     /* music time of the last beat signalled, 0 none */
 };
 
-/* Frames of onset history kept: about 5.9 s at 86 callbacks a second. */
-const int BEAT_HISTORY = 512;
+/* Frames of onset history kept: about 11.9 s at 86 callbacks a second. */
+const int BEAT_HISTORY = 1024;
 /* Autocorrelation lags: four beats at 60 BPM up to about 95 callbacks a
  * second. */
 const int BEAT_LAGS = 384;
+/* Lags of the hats' autocorrelation: up to about half a second. */
+const int BEAT_TATUM_LAGS = 48;
+/* Bins of the held spectrum whose change from beat to beat tells a new
+ * chord (up to 3.4 kHz). */
+const int BEAT_CHORD_BINS = 40;
+/* Beats whose onsets are kept for the bar and metre judgements: eight
+ * bars of four. */
+const int BEAT_RECORDS = 32;
+
+/* The tracker's own bookkeeping from here on: what a caller reads is
+ * `state`. */
+
+/* The onsets heard at one followed beat and half a beat after it, by
+ * band: kick (lowest bin), middle (snare, clap), high middle (snare and
+ * hat noise). */
+struct beat_record {
+    float kick[2], mid[2], high[2];
+    float change;   /* how much the harmony changed from the beat before */
+};
 
 struct beat_tracker {
     beat_state state;
@@ -48,41 +67,62 @@ struct beat_tracker {
     long frame;             /* callbacks since reset */
     double lag_period;      /* the period the lag range was set for */
 
-    /* onsets: aubio's spectral flux on weighted log magnitudes, and the
-     * same split into a low band (kick, bass) and a middle band (snare) */
+    /* onsets: aubio's spectral flux on weighted log magnitudes held under
+     * a falling envelope, and the same rises summed by band */
     struct _aubio_specdesc_t *flux;
     void *spectrum;         /* aubio cvec_t of 257 magnitudes */
     void *flux_out;         /* aubio fvec_t of 1 */
     float weight[256];      /* per-bin weight: each octave counts alike */
     float envelope[256];    /* log magnitude, held and falling slowly */
-    double flux_mean, flux_dev, low_mean, mid_mean;
-    double flux_fast;       /* flux level of the last few tenths of a second */
-    double hold_level;      /* flux level when the beat was last heard */
-    float onset[BEAT_HISTORY];  /* rectified full-band onset, ring by frame */
-    float low[BEAT_HISTORY];    /* low-band onset, ring by frame */
-    float mid[BEAT_HISTORY];    /* middle-band onset, ring by frame */
+    double flux_mean, flux_dev;  /* over a second and a half */
+    double flux_fast;       /* mean over the last few tenths of a second */
+    float onset[BEAT_HISTORY];  /* full-band onset above its mean, ring by frame */
+    float kick[BEAT_HISTORY];   /* band onsets, ring by frame */
+    float mid[BEAT_HISTORY];
+    float high[BEAT_HISTORY];
+    float recent[2 * BEAT_HISTORY];  /* flux minus its mean, newest first, written twice */
+    float top_recent[2 * BEAT_HISTORY];  /* hats' onset minus its mean, the same */
+    double top_mean;        /* the hats' onset mean */
 
     /* tempo: a decaying autocorrelation of the centred flux */
-    double acf[BEAT_LAGS];
-    double centred[BEAT_HISTORY];
+    float acf[BEAT_LAGS];
+    double acf_mean[BEAT_LAGS];  /* the same as mean products, at the last search */
+    float top_acf[BEAT_TATUM_LAGS];  /* the hats' autocorrelation, for the tatum */
+    double decay;           /* of the autocorrelations, a frame */
     int lag_min, lag_max;   /* beat periods searched, in frames */
+    double prior[BEAT_LAGS / 4];  /* the tempo prior at each of them */
     double tempo_period;    /* best period found, frames; 0 none */
     double tempo_clarity;   /* how much the best period stands out, 0..1 */
-    double clarity_mean;    /* the same over the last second or so */
-    int tempo_disagree;     /* comb rounds the followed period was contradicted */
+    double periodic;        /* clarity at the followed period, over a few seconds */
+    int tempo_stable;       /* searches in a row that found about the same period */
 
     /* beat: a phase-locked loop on the predicted beats */
     int tracking;           /* a period and phase are being followed */
     double beat_period;     /* frames */
-    double next_frame;      /* frame of the next predicted beat */
+    double next_frame;      /* onset frame of the next predicted beat */
     double check_frame;     /* beat whose window waits to be measured, -1 none */
-    int misses_in_row;
+    double hit_level;       /* onset of the beats that hit, running */
+    double contrast;        /* onset on the beat against the whole beat, running */
+    int misses_in_row;      /* beats measured in a row without an onset */
+    long beats_followed;    /* beats predicted since the grid was set */
 
-    /* bar: which beat of four starts a bar, judged bar by bar */
+    /* bar and metre, judged from the records of the last beats */
+    beat_record record[BEAT_RECORDS];
+    long record_number[BEAT_RECORDS];   /* its number, counted as beats_followed */
+    long records;           /* beats recorded since the grid was set */
+    float chord_sum[BEAT_CHORD_BINS];     /* held spectrum summed over this beat */
+    float chord_before[BEAT_CHORD_BINS];  /* its shape over the beat before */
+    int chord_frames, chord_frames_before;
+    float change_of[BEAT_RECORDS];  /* change of harmony, by beat number */
+    double measured_frame;  /* onset frame of the beat measured last, -1 none */
+    long check_number;      /* number of the beat waiting in check_frame */
+    int downbeat;           /* beats_followed % 4 (or 3) of a first beat */
     double fit[4];          /* running score of each beat as the first */
-    int downbeat;           /* beats_followed % 4 of a first beat */
-    double accent4[4], accent3[3];
-    long beats_followed;    /* beats since the grid was set */
+    double metre3;          /* running preference for three beats a bar */
+    int shift_votes;        /* bar judgements in a row for half a beat off */
+    int review_votes;       /* tempo reviews in a row that want review_period */
+    double review_period;   /* frames */
+    long review_after;      /* frame before which no review is made */
 };
 
 /* Fresh record: aubio's objects made, state cleared. 0, or -1 when aubio
