@@ -1,13 +1,21 @@
 /* song_analysis.cpp -- beats, bars and sections of a whole piece.
  *
- * One pass over the music, a hop of about 11.6 ms at a time: qm-dsp's
- * onset function (complex spectral difference) per hop, its spectrum cut
- * into a few bands for the sections, the level per hop, and the music
- * decimated to about 2.7 kHz for the bar lines (qm-dsp's DownBeat keeps
- * that). Then, with all of it at hand: qm-dsp's offline tempo tracker
- * places the beats, a check of the tempo octave, the bar's first beat
- * from the harmonic change between beats and the low drums, and the
- * sections from how much the bands change across each bar line. */
+ * One pass over the music, a hop of about 11.6 ms at a time, keeps per
+ * hop: qm-dsp's onset function (complex spectral difference), the power
+ * of twelve bands of its spectrum and the whole's; qm-dsp's DownBeat
+ * keeps the music decimated to about 3 kHz. Then, with all of it at
+ * hand:
+ *   beats    qm-dsp's offline tempo tracker for the period along the
+ *            piece, refined to a hundredth of a hop and held through
+ *            stretches where it is unclear; the beats placed on the
+ *            onsets by a dynamic programme that keeps to the period;
+ *            the ends trimmed where nothing stands out; the tempo
+ *            octave checked against the bars and the drums.
+ *   bars     the phase (and metre, four or three) whose beats bring the
+ *            most change of harmony and the kicks.
+ *   sections bar lines where the mean sound of the bars on either side
+ *            differs most; loudness from each section's level; drops.
+ * Constants were set on the evaluation set (bench/song_eval). */
 #include "host/song_analysis.h"
 
 #include <math.h>
@@ -490,26 +498,21 @@ double tempo_octave(pass *p, const std::vector<double> &beats, double bpm, int *
 
 /* How much stronger the onsets are on the beats than on average: about
  * 1 for noise, 2 and more for music with a beat. */
-double beat_salience(const std::vector<double> &onset, const std::vector<double> &beats,
-                     size_t from, size_t to)
+double beat_salience(const std::vector<double> &onset, const std::vector<double> &beats)
 {
     double all = 0, on = 0;
-    int n = 0;
-    for (size_t i = from; i < to; i++)
-        all += onset[i];
-    all /= (double)std::max<size_t>(to - from, 1);
+    for (double v : onset)
+        all += v;
+    all /= (double)std::max<size_t>(onset.size(), 1);
     for (double b : beats) {
-        if (b < (double)from || b >= (double)to)
-            continue;
         long c = lrint(b);
         double m = 0;
         for (long i = c - 1; i <= c + 1; i++)
             if (i >= 0 && i < (long)onset.size())
                 m = std::max(m, onset[(size_t)i]);
         on += m;
-        n++;
     }
-    return n > 0 && all > 0 ? on / n / all : 0;
+    return !beats.empty() && all > 0 ? on / (double)beats.size() / all : 0;
 }
 
 /* How clearly beat i stands out: its onset against the median of the
@@ -613,7 +616,7 @@ std::vector<double> find_beats(pass *p, enum song_verdict *verdict)
                 other[i] = period[j];
     }
     std::vector<double> beats = place_beats(df, period, other, TIGHTNESS);
-    if (beats.size() < 4 || beat_salience(df, beats, 0, df.size()) < MIN_SALIENCE)
+    if (beats.size() < 4 || beat_salience(df, beats) < MIN_SALIENCE)
         return none;
     for (double &b : beats)
         b += (double)first;
@@ -664,17 +667,7 @@ void standardise(std::vector<double> &x)
  * than a snare marks it. */
 std::vector<double> bar_start_evidence(pass *p, const std::vector<double> &beats)
 {
-    std::vector<int> unused;
-    size_t length = 0;
-    const float *decimated = p->bars->getBufferedAudio(length);
-    p->bars->setBeatsPerBar(4);
-    p->bars->findDownBeats(decimated, length, beats, unused);
-    std::vector<double> between;
-    p->bars->getBeatSD(between);
-    std::vector<double> change(beats.size(), 0.0), kick(beats.size(), 0.0);
-    for (size_t i = 1; i < beats.size() && i - 1 < between.size(); i++)
-        change[i] = between[i - 1];
-    change[0] = median(change);
+    std::vector<double> change = harmony_change(p, beats), kick(beats.size(), 0.0);
     for (size_t i = 0; i < beats.size(); i++)
         kick[i] = -drum_colour(p, beats[i]);
     standardise(change);
