@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -78,6 +79,14 @@ int song_grid_obtain(const char *path, const int *stop, song_analysis *out, char
     memset(out, 0, sizeof *out);
     if (err_len)
         err[0] = '\0';
+    /* The music is read twice (for its key, then for the analysis) and
+     * apart from playback: only a file that stays where it is, not a
+     * pipe that playback reads too. */
+    struct stat st;
+    if (path && (stat(path, &st) != 0 || !S_ISREG(st.st_mode))) {
+        snprintf(err, err_len, "cannot analyse \"%s\": not a regular file", path);
+        return -1;
+    }
     double began = cpu_seconds();
     song_key key;
     demo_reader demo = {0, demo_music_length()};

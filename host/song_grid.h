@@ -15,8 +15,9 @@
 extern "C" {
 #endif
 
-/* The analysis of a sound file, or of the built-in music when path is
- * NULL (one pass of its loop): from the cache, else analysed and kept.
+/* The analysis of a sound file (a regular file: a pipe is not read
+ * behind playback's back), or of the built-in music when path is NULL
+ * (one pass of its loop): from the cache, else analysed and kept.
  * `stop` as for song_analyse. 0 with *out filled and a few words on where
  * it came from in note ("from the cache", "analysed in 0.8 s"), or -1
  * with a one-line reason in err (empty after a stop). */
