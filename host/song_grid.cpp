@@ -61,7 +61,7 @@ char job_note[512];
 void *job_main(void *)
 {
     /* Behind the music: the rendering thread must never wait for it. */
-    setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), 10);
+    setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), 5);
     char note[256], err[256];
     job_ok = song_grid_obtain(job_path, &job_stop, &job_result, note, sizeof note, err,
                               sizeof err) == 0;
