@@ -13,6 +13,11 @@ set(CPACK_PACKAGE_DESCRIPTION
 pong game, a test feed) and publish them over UDP; consumers show them: the
 serial dimmer box driver, a 3D simulator, a terminal view. With systemd units
 to run the show and the driver unattended.")
+# GPL-3.0-or-later: the terms qm-dsp (GPL-2+), aubio (GPL-3+) and FFTW
+# (GPL-2+) together allow. A Debian package states it in its copyright
+# file (share/doc/hallway-lights/copyright, installed with the README).
+set(CPACK_RPM_PACKAGE_LICENSE "GPL-3.0-or-later")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/COPYING)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

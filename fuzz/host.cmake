@@ -8,3 +8,9 @@ hall_add_fuzzer(host_options_fuzz
 hall_add_fuzzer(host_soundfile_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host_soundfile_fuzz.cpp
   LIBS hostcore)
+
+# The analysis cache's files as glimhost reads them (a damaged or foreign
+# file must be refused, never trusted).
+hall_add_fuzzer(song_cache_fuzz
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/song_cache_fuzz.cpp
+  LIBS song)

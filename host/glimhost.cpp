@@ -16,10 +16,12 @@
 
 #include "host/audio_out.h"
 #include "host/audio_source.h"
+#include "host/demo_music.h"
 #include "host/host_options.h"
 #include "host/player.h"
 #include "host/plugin.h"
 #include "host/private_display.h"
+#include "host/song_grid.h"
 #include "loop/loop.h"
 
 namespace {
@@ -38,6 +40,9 @@ bool status_line = false;                /* stderr is a terminal */
 long last_callbacks = 0;
 char pattern_label[HOST_PATTERN_NAME_MAX + 32];
 const char *last_pattern = nullptr;      /* the last one the plug-in named */
+gint64 playback_began = 0;               /* monotonic microseconds */
+double grid_from = -1;                   /* music time the grid handed over starts
+                                            at, -1 while none is */
 
 /* Stop and join the rendering thread (main thread, GDK lock not held). */
 void stop_render_thread(void)
@@ -129,6 +134,74 @@ gboolean on_status(gpointer)
     return G_SOURCE_CONTINUE;
 }
 
+/* Music time now, roughly: playback runs in real time. Enough to choose
+ * which passes of the looping built-in music the grid holds. */
+double music_now(void)
+{
+    return (double)(g_get_monotonic_time() - playback_began) * 1e-6;
+}
+
+double loop_seconds(void)
+{
+    return opts.source == HOST_SOURCE_DEMO ? (double)demo_music_length() / DEMO_MUSIC_RATE : 0;
+}
+
+/* The analysis is done (main loop): hand its grid to the plug-in. */
+gboolean on_analysis(gpointer)
+{
+    if (shutting_down)
+        return G_SOURCE_REMOVE;
+    const song_analysis *a = song_grid_result();
+    char what[160];
+    if (!a) {
+        printf("glimhost: no beat grid: %s\n", song_grid_note());
+    } else if (a->verdict != SONG_BEATS) {
+        printf("glimhost: no beat grid, %s: the plug-in follows the music by itself\n",
+               song_analysis_describe(a, what, sizeof what));
+    } else if (!enabled || song_grid_hand_over(plugin_api2(), a, loop_seconds(),
+                                               music_now()) != 0) {
+        printf("glimhost: the plug-in takes no beat grid (%s, %s)\n",
+               song_analysis_describe(a, what, sizeof what), song_grid_note());
+    } else {
+        grid_from = music_now();
+        printf("glimhost: beat grid handed to the plug-in: %s (%s)\n",
+               song_analysis_describe(a, what, sizeof what), song_grid_note());
+    }
+    return G_SOURCE_REMOVE;
+}
+
+/* The analysis thread's word that it is done. */
+void analysis_done(void)
+{
+    g_idle_add(on_analysis, nullptr);
+}
+
+/* Every minute: the looping built-in music gets a fresh stretch of grid
+ * well before the one handed over runs out. */
+gboolean on_grid_refresh(gpointer)
+{
+    const song_analysis *a = song_grid_result();
+    if (grid_from >= 0 && enabled && a &&
+        music_now() - grid_from > SONG_GRID_AHEAD_SECONDS / 2 &&
+        song_grid_hand_over(plugin_api2(), a, loop_seconds(), music_now()) == 0)
+        grid_from = music_now();
+    return G_SOURCE_CONTINUE;
+}
+
+/* What the music is (a file, or the built-in music), analysed ahead of
+ * playing it for a plug-in that can take a beat grid. */
+void start_analysis(void)
+{
+    if (opts.no_analysis || source.live || !plugin_api2())
+        return;
+    if (song_grid_start(opts.source == HOST_SOURCE_FILE ? opts.file : nullptr, analysis_done) != 0) {
+        printf("glimhost: cannot start the analysis; the plug-in follows the music by itself\n");
+        return;
+    }
+    if (loop_seconds() > 0)
+        g_timeout_add_seconds(60, on_grid_refresh, nullptr);
+}
+
 void *render_main(void *)
 {
     player_result.store(player_run());
@@ -165,6 +238,21 @@ const char *plugin_path(void)
 {
     static char default_path[PATH_MAX + 32];
     return opts.plugin ? opts.plugin : plugin_default_path(default_path, sizeof default_path);
+}
+
+/* --analyse: the analysis as JSON on standard output, where it came from
+ * on standard error. The exit status. */
+int analyse(void)
+{
+    song_analysis a;
+    char note[256], err[512];
+    const char *path = opts.source == HOST_SOURCE_FILE ? opts.file : nullptr;
+    if (song_grid_obtain(path, nullptr, &a, note, sizeof note, err, sizeof err) != 0)
+        return fail(err);
+    song_analysis_print_json(&a, stdout);
+    fprintf(stderr, "glimhost: %s: %s\n", path ? path : "demo music", note);
+    song_analysis_free(&a);
+    return 0;
 }
 
 /* --list-patterns: the plug-in's pattern names, then the exit status. */
@@ -267,12 +355,14 @@ int start_playing(void)
                opts.light_delay_ms < 0 ? "earlier" : "later");
     if (vp->playback_start)
         vp->playback_start();
+    playback_began = g_get_monotonic_time();
     if (pthread_create(&render_thread, nullptr, render_main, nullptr) != 0) {
         gdk_threads_leave();
         disable(true);
         return fail("cannot start the rendering thread");
     }
     render_running = true;
+    start_analysis();
 
     g_unix_fd_add(loop_signal_fd(), G_IO_IN, on_stop_signal, nullptr);
     status_line = isatty(2);
@@ -286,6 +376,7 @@ int start_playing(void)
 int stop_playing(void)
 {
     gdk_threads_leave();
+    song_grid_stop();
     if (status_line)
         fputc('\n', stderr);
     out_close(player_result.load() == PLAYER_END_OF_SOURCE);
@@ -306,6 +397,8 @@ int main(int argc, char **argv)
         return settled;
     if (opts.action == HOST_LIST_PATTERNS)
         return list_patterns();
+    if (opts.action == HOST_ANALYSE)
+        return analyse();
     int failed = open_music();
     if (!failed)
         failed = load_plugin();

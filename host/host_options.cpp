@@ -64,6 +64,12 @@ int set_list(void *record, const char *, char *, size_t)
     return 0;
 }
 
+int set_analyse(void *record, const char *, char *, size_t)
+{
+    ((host_options *)record)->action = HOST_ANALYSE;
+    return 0;
+}
+
 const cli_opt rows[] = {
     {.name = "demo", .help = "play the built-in music, synthesised as it plays (the default)",
      .set = set_demo},
@@ -105,6 +111,15 @@ const cli_opt rows[] = {
      .help = "without a usable X display, give the preview window a private one (Xvfb), "
              "stopped when glimhost ends",
      CLI_INTO(host_options, headless)},
+    {.name = "no-analysis",
+     .help = "play without analysing the music ahead: the plug-in follows the beat by itself "
+             "(by default a file or the built-in music is analysed, or its analysis taken "
+             "from the cache, and the plug-in given its beats, bars and sections)",
+     CLI_INTO(host_options, no_analysis)},
+    {.name = "analyse",
+     .help = "print the analysis of FILE (or of the built-in music) as JSON -- tempo, beats, "
+             "downbeats, sections with their loudness, drops -- and exit",
+     .set = set_analyse},
     {.name = "list-patterns", .help = "list the patterns the plug-in exports, then exit",
      .set = set_list},
     {},
@@ -121,11 +136,15 @@ const cli_program host_cli = {
              "reads: WAV, FLAC, OGG, ...) and --capture.\n",
     .opts = rows,
     .footer = "Needs an X display for the plug-in's preview window, or --headless (except\n"
-              "for --help and --list-patterns). Ends with 0 at the end of FILE, after\n"
+              "for --help, --list-patterns and --analyse). Ends with 0 at the end of FILE, after\n"
               "--frames, on SIGINT/SIGTERM, or when the plug-in disables itself; 1 on an\n"
               "error (one line on standard error), 2 on a bad command line.\n"
+              "Analyses are kept in $XDG_CACHE_HOME/hallway-lights (else\n"
+              "~/.cache/hallway-lights), a file per piece of music; removing the folder\n"
+              "clears them.\n"
               "Examples:\n"
               "  glimhost --mute song.flac\n"
+              "  glimhost --analyse song.flac\n"
               "  glimhost --capture\n"
               "  glimhost --pattern \"rise:center=4 speed=2\"\n",
     .operand = set_file,
@@ -162,6 +181,9 @@ int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t
         return parsed;
     if (o->sources_given > 1)
         return cli_refuse(&host_cli, err, err_len, "give only one of --demo, --capture and FILE");
+    if (o->action == HOST_ANALYSE && o->source == HOST_SOURCE_CAPTURE)
+        return cli_refuse(&host_cli, err, err_len,
+                          "--analyse takes a file or the built-in music, not --capture");
     if (o->source == HOST_SOURCE_CAPTURE && o->light_delay_ms < 0)
         return cli_refuse(&host_cli, err, err_len,
                           "a negative --light-delay looks ahead in the music: live --capture "

@@ -14,7 +14,7 @@ extern "C" {
 
 enum host_source_kind { HOST_SOURCE_DEMO, HOST_SOURCE_FILE, HOST_SOURCE_CAPTURE };
 
-enum host_action { HOST_RUN, HOST_LIST_PATTERNS };
+enum host_action { HOST_RUN, HOST_LIST_PATTERNS, HOST_ANALYSE };
 
 /* Longest pattern name accepted by --pattern (the known ones are far shorter). */
 #define HOST_PATTERN_NAME_MAX 64
@@ -37,6 +37,7 @@ typedef struct {
     int headless;                /* --headless */
     int light_delay_ms;          /* --light-delay: lights this much later than
                                     the sound (negative: earlier) */
+    int no_analysis;             /* --no-analysis: no beat grid from the music */
 } host_options;
 
 /* The largest --light-delay either way, in milliseconds. */
@@ -44,7 +45,7 @@ typedef struct {
 
 /* Fill *o from the arguments (defaults first): cli_parse's answer, with a
  * one-line reason in err when it is CLI_REFUSED (a bad value, or
- * --demo, --capture and FILE together). */
+ * --demo, --capture and FILE together, or --analyse of --capture). */
 int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t err_len);
 
 /* Split "NAME[:OPTIONS]": NAME into name (at most HOST_PATTERN_NAME_MAX

@@ -278,8 +278,12 @@ INTRO = {"drums", "bass"}
 
 
 class Section:
-    def __init__(self, name, bars, parts=FULL, chords=("C", "Am", "F", "G")):
+    """parts may hold "light": of the drums only the kick and the closed
+    hat play. gain scales every velocity (a quiet breakdown)."""
+
+    def __init__(self, name, bars, parts=FULL, chords=("C", "Am", "F", "G"), gain=1.0):
         self.name, self.bars, self.parts, self.chords = name, bars, set(parts), list(chords)
+        self.gain = gain
 
 
 class Piece:
@@ -324,6 +328,41 @@ PIECES = [
     Piece("noisy_pop_112", "noisy", "pop", TempoMap([(0, 112, None)]), song(6, 6, 2), seed=22,
           noise_snr_db=10),
 ]
+# Songs: sections that change character as a song's do (instruments
+# come and go, a quiet breakdown, a drop), for the section analysis; their
+# boundaries, and which sections are drops, go into NAME.json.
+LIGHT = {"drums", "light"}
+EDM = [Section("intro", 8, LIGHT, gain=0.7),
+       Section("verse", 8, {"drums", "bass", "chords"}, gain=0.85),
+       Section("chorus", 8, FULL | {"pad", "crash"}, ("F", "G", "Am", "Am")),
+       Section("breakdown", 8, {"pad", "chords"}, ("Am", "F", "C", "G"), gain=0.55),
+       Section("drop", 8, FULL | {"pad", "crash"}, ("F", "G", "Am", "Am"))]
+SONGS = [
+    Piece("song_house_126", "song", "house", TempoMap([(0, 126, None)]), EDM, seed=31),
+    Piece("song_pop_104", "song", "pop", TempoMap([(0, 104, None)]),
+          [Section("intro", 4, {"pad", "chords"}, gain=0.6),
+           Section("verse", 8, LIGHT | {"bass", "chords"}, gain=0.8),
+           Section("chorus", 8, FULL | {"pad", "crash"}, ("F", "G", "C", "Am")),
+           Section("breakdown", 4, {"pad", "chords"}, ("Dm", "G"), gain=0.55),
+           Section("drop", 8, FULL | {"pad", "crash"}, ("F", "G", "C", "Am"))], seed=32),
+    Piece("song_rock_136", "song", "rock", TempoMap([(0, 136, None)]),
+          [Section("intro", 4, {"chords"}, ("Em", "C", "G", "D"), gain=0.8),
+           Section("verse", 8, FULL, ("Em", "C", "G", "D"), gain=0.85),
+           Section("chorus", 8, FULL | {"pad", "crash"}, ("C", "D", "Em", "Em")),
+           Section("breakdown", 4, LIGHT | {"bass"}, ("Em", "Em", "C", "D"), gain=0.6),
+           Section("drop", 8, FULL | {"pad", "crash"}, ("C", "D", "Em", "Em"))], seed=33),
+    Piece("song_dnb_172", "song", "dnb", TempoMap([(0, 172, None)]),
+          [Section("intro", 8, LIGHT | {"pad"}, ("Am", "Am", "F", "G"), gain=0.6),
+           Section("drop", 16, FULL | {"pad", "crash"}, ("Am", "Am", "F", "G")),
+           Section("breakdown", 8, {"pad", "chords"}, ("F", "G", "Am", "Am"), gain=0.55),
+           Section("drop", 8, FULL | {"crash"}, ("Am", "Am", "F", "G"))], seed=34),
+    Piece("song_hiphop_92", "song", "hiphop", TempoMap([(0, 92, None)]),
+          [Section("intro", 4, LIGHT | {"chords"}, ("Dm", "Am"), gain=0.7),
+           Section("verse", 8, FULL, ("Dm", "Am"), gain=0.85),
+           Section("chorus", 8, FULL | {"pad", "crash"}, ("F", "C", "Dm", "Dm")),
+           Section("verse", 8, FULL, ("Dm", "Am"), gain=0.85)], seed=35),
+]
+PIECES += SONGS
 # Pieces without a beat, rendered by sox: the tracker must stay unlocked.
 QUIET = [("silence_20", "silence", "synth 20 sine 0 vol 0"),
          ("white_noise_20", "noise", "synth 20 whitenoise vol 0.3")]
@@ -342,6 +381,9 @@ def compose(piece):
             ch = sec.chords[i % len(sec.chords)]
             parts = set(sec.parts)
             for c, b, length, pitch, vel in style(len(bars), ch, parts, rng):
+                if "light" in parts and c == DRUMS and pitch not in (KICK, HAT):
+                    continue
+                vel = max(1, min(127, round(vel * sec.gain)))
                 notes.append((c, beat + b, beat + b + length, pitch, vel))
             if "crash" in parts and i % 4 == 0:
                 notes.append((DRUMS, beat, beat + 0.1, CRASH, 96))
@@ -409,7 +451,7 @@ def references(piece, bars, end_beat, offset):
     sections = []
     for i, (b, name) in enumerate(bars):
         if not sections or sections[-1]["name"] != name or b == 0:
-            sections.append({"name": name, "start": round(heard(b), 6), "bar": i})
+            sections.append({"name": name, "start": round(heard(b), 6), "bar": i, "drop": name == "drop"})
     for i, s in enumerate(sections):
         s["end"] = sections[i + 1]["start"] if i + 1 < len(sections) else round(heard(end_beat), 6)
     ref = {"beats": beats, "downbeats": downbeats,

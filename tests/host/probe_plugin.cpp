@@ -5,6 +5,8 @@
  * flavours:
  *   PROBE_DISABLE_AT=N  asks to be disabled from inside callback N
  *   PROBE_WINDOW        has a GTK window whose "destroy" asks to be disabled
+ *   PROBE_GRID          offers host API version 2 and reports the beat grid
+ *                       it is handed
  * It also offers the host API with one pattern, "rise", so that the
  * --pattern and --port paths can be followed end to end; it names no
  * pattern as running (it has no scheduler). */
@@ -223,11 +225,54 @@ static int probe_set_port(int port)
     return 0;
 }
 
+#ifdef PROBE_GRID
+/* The grid: its size, the first bar line and the last beat, and every
+ * section's start (a trailing '!' marks a drop). */
+static int probe_set_beat_grid(const glim_grid_beat *beats, int num_beats,
+                               const glim_grid_section *sections, int num_sections)
+{
+    double first_bar = -1;
+    for (int i = 0; i < num_beats && first_bar < 0; i++)
+        if (beats[i].beat_in_bar == 1)
+            first_bar = beats[i].time;
+    printf("probe: grid %d beats %d sections first bar %.3f last beat %.3f starts", num_beats,
+           num_sections, first_bar, num_beats ? beats[num_beats - 1].time : -1.0);
+    for (int i = 0; i < num_sections; i++)
+        printf(" %.3f%s", sections[i].start, sections[i].drop ? "!" : "");
+    printf("\n");
+    return 0;
+}
+
+static void probe_music_time(double) {}
+static void probe_beat_state(glim_beat_state *out)
+{
+    memset(out, 0, sizeof *out);
+}
+static void probe_beat_following(int) {}
+static int probe_fix_pattern(const char *, const char *)
+{
+    return -1;
+}
+static void probe_next_pattern(void) {}
+static int probe_pattern_is_fixed(void)
+{
+    return 0;
+}
+#endif
+
 __attribute__((visibility("default"))) const glim_host_api *glim_get_host_api(int version)
 {
     static const glim_host_api api = {probe_patterns, probe_find_pattern,
                                       glim_set_fixed_pattern, probe_current_pattern,
                                       probe_set_port};
+#ifdef PROBE_GRID
+    static const glim_host_api2 api2 = {api, probe_music_time, probe_beat_state,
+                                        probe_beat_following, probe_set_beat_grid,
+                                        probe_fix_pattern, probe_next_pattern,
+                                        probe_pattern_is_fixed};
+    if (version == 2)
+        return &api2.v1;
+#endif
     return version == 1 ? &api : nullptr; /* a plug-in of version 1 */
 }
 

@@ -156,6 +156,20 @@ TEST(HostOptions, LightDelayEitherWayButNotAheadOfLiveInput)
     EXPECT_NE(live.err.find("--capture"), std::string::npos) << live.err;
 }
 
+TEST(HostOptions, AnalyseAFileOrTheBuiltInMusicNotLiveInput)
+{
+    auto f = parse({"--analyse", "song.flac"});
+    ASSERT_EQ(f.rc, 0);
+    EXPECT_EQ(f.o.action, HOST_ANALYSE);
+    EXPECT_STREQ(f.o.file, "song.flac");
+    EXPECT_EQ(parse({"--analyse"}).o.source, HOST_SOURCE_DEMO);
+    auto live = parse({"--analyse", "--capture"});
+    EXPECT_EQ(live.rc, -1);
+    EXPECT_NE(live.err.find("--capture"), std::string::npos) << live.err;
+    EXPECT_EQ(parse({"a.wav"}).o.no_analysis, 0);
+    EXPECT_EQ(parse({"--no-analysis", "a.wav"}).o.no_analysis, 1);
+}
+
 TEST(HostOptions, HelpAndListWin)
 {
     EXPECT_EQ(parse({"--mute", "--help", "--bogus"}).rc, CLI_HELP);

@@ -66,6 +66,7 @@ TEST(Package, HoldsEveryProgramWithItsPagePluginDataAndUnits)
           "./usr/share/hallway-lights/wall.bmp", "./usr/share/hallway-lights/carpet.bmp",
           "./usr/share/hallway-lights/ceiling.bmp", "./usr/share/hallway-lights/hall_config",
           "./usr/share/doc/hallway-lights/README.md",
+          "./usr/share/doc/hallway-lights/copyright",
           "./usr/lib/systemd/system/hallway-boxdriver.service",
           "./usr/lib/systemd/user/hallway-show.service", "./etc/default/hallway-boxdriver",
           "./etc/default/hallway-show", "./usr/lib/systemd/system/hallway-mqtt.service",
@@ -83,6 +84,10 @@ TEST(Package, HoldsEveryProgramWithItsPagePluginDataAndUnits)
     EXPECT_NE(driver.find("\nExecStart=/usr/bin/boxdriver "), std::string::npos) << driver;
     EXPECT_NE(driver.find("\nEnvironmentFile=-/etc/default/hallway-boxdriver\n"),
               std::string::npos);
+    std::string terms = file_of(file, "./usr/share/doc/hallway-lights/copyright");
+    EXPECT_EQ(terms.rfind("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/", 0), 0u);
+    EXPECT_NE(terms.find("\nLicense: GPL-3+\n"), std::string::npos) << terms;
+    EXPECT_NE(terms.find("qm-dsp"), std::string::npos);
     std::string show = file_of(file, "./usr/lib/systemd/user/hallway-show.service");
     EXPECT_NE(show.find("\nExecStart=/usr/bin/glimhost --capture"), std::string::npos) << show;
     EXPECT_NE(show.find(" --headless"), std::string::npos);
@@ -98,10 +103,10 @@ TEST(Package, DependsOnTheLibrariesItLinksAndOnXvfb)
     EXPECT_EQ(sh("dpkg-deb -f " + single_quoted(file) + " Package").out, std::string(PACKAGE) + "\n");
     std::string depends = sh("dpkg-deb -f " + single_quoted(file) + " Depends").out;
     /* From dpkg-shlibdeps: C library, SDL, GTK 2, FFTW, libsndfile,
-     * PulseAudio, the MQTT client and cJSON; and what no binary links. */
+     * PulseAudio, the MQTT client, cJSON and qm-dsp; and what no binary links. */
     for (const char *dep : {"libc6 ", "libsdl1.2debian", "libgtk2.0-0", "libfftw3-double3",
-                            "libsndfile1", "libpulse0", "libmosquitto1", "libcjson1", "xvfb",
-                            "ncurses-bin"})
+                            "libsndfile1", "libpulse0", "libmosquitto1", "libcjson1",
+                            "libqm-dsp0", "xvfb", "ncurses-bin"})
         EXPECT_NE(depends.find(dep), std::string::npos) << dep << " in " << depends;
 
     /* The settings are the installer's: kept over upgrades and removal. */
