@@ -16,6 +16,7 @@
 
 #include "host/audio_out.h"
 #include "host/audio_source.h"
+#include "host/host_health.h"
 #include "host/host_options.h"
 #include "host/player.h"
 #include "host/plugin.h"
@@ -273,6 +274,7 @@ int start_playing(void)
         return fail("cannot start the rendering thread");
     }
     render_running = true;
+    host_health_start(source.name);
 
     g_unix_fd_add(loop_signal_fd(), G_IO_IN, on_stop_signal, nullptr);
     status_line = isatty(2);

@@ -221,8 +221,7 @@ TEST_F(Dmxout, AStoppedOladCostsFramesButNeverTheUniverse)
     testing_notify::Manager manager;
     ASSERT_TRUE(manager.open(1000000));
     start({"--rate", "1000", "--start", "453"});
-    unsetenv("NOTIFY_SOCKET"); /* for dmxout alone */
-    unsetenv("WATCHDOG_USEC");
+    manager.close_it_env(); /* for dmxout alone */
     const size_t at = 452; /* the frame's first slot */
     ASSERT_TRUE(manager.wait_for("READY=1", 5000));
     int n = flood(0, 1000, 0.5);

@@ -5,6 +5,7 @@
  * flavours:
  *   PROBE_DISABLE_AT=N  asks to be disabled from inside callback N
  *   PROBE_WINDOW        has a GTK window whose "destroy" asks to be disabled
+ *   PROBE_HANG_AT=N     never returns from callback N (a plug-in stuck)
  * It also offers the host API with one pattern, "rise", so that the
  * --pattern and --port paths can be followed end to end; it names no
  * pattern as running (it has no scheduler). */
@@ -134,6 +135,14 @@ static void probe_render_freq(int16_t freq[2][256])
     gdk_threads_leave();
 #endif
     renderFrame(light_data);
+#ifdef PROBE_HANG_AT
+    if (n == PROBE_HANG_AT) {
+        printf("probe: hanging\n");
+        fflush(stdout);
+        for (;;)
+            pause();
+    }
+#endif
 #ifdef PROBE_DISABLE_AT
     if (n == PROBE_DISABLE_AT) {
         printf("probe: asking to be disabled\n");
