@@ -24,8 +24,8 @@
  *   faults [--only NAME]
  *
  * Needs port 7878 free (the box driver's "Main Music"): run it in a
- * network namespace of its own (/work-style nsrun) when other programs
- * may hold it. Prints each fault's lines as it goes, then the table. */
+ * network namespace of its own (unshare -n) when other programs may hold
+ * it. Prints each fault's lines as it goes, then the table. */
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -102,6 +102,15 @@ long rss_kb(pid_t pid)
             return kb;
     }
     return -1;
+}
+
+/* CPU seconds a process has used, from the scheduler's own count. */
+double cpu_seconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/schedstat");
+    double ns = 0;
+    in >> ns;
+    return ns / 1e9;
 }
 
 std::string memory(long before, long after)
@@ -512,7 +521,9 @@ void olad_kill_fault(DmxChain &c)
     kill(c.olad.pid, SIGKILL);
     waitpid(c.olad.pid, nullptr, 0);
     c.olad.pid = -1;
+    double cpu = cpu_seconds(c.dmxout.pid);
     c.pump(2);
+    double share = (cpu_seconds(c.dmxout.pid) - cpu) / (now() - killed);
     testing_ola::close(c.client);
     bool up = testing_olad::start(c.olad, port);
     double restarted = now();
@@ -525,10 +536,11 @@ void olad_kill_fault(DmxChain &c)
     double recovered = c.shown_at - restarted;
     c.pump(1);
     say("olad-kill: killed, started again after %.1f s; the newest frame on the universe "
-        "%.3f s after olad was back (dmxout tries it every second)",
-        restarted - killed, recovered);
+        "%.3f s after olad was back (dmxout tries it every second); dmxout used %.0f%% of a "
+        "core while olad was gone",
+        restarted - killed, recovered, share * 100);
     table.push_back({"olad killed, restarted", right ? fmt("%.3f s", recovered) : "never", "2 s",
-                     "the frames while olad was gone", "",
+                     "the frames while olad was gone", fmt("%.0f%% of a core meanwhile", share * 100),
                      memory(before, rss_kb(c.dmxout.pid))});
 }
 

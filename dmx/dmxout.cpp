@@ -202,7 +202,7 @@ double next_wake(const sender &s, double t)
     double since = ola_link_waiting_since(&s.link);
     if (since > 0)
         wake = fmin(wake, since + s.stall_wait);
-    if (s.dropped > 0 && !s.dropping_said)
+    if (s.dropped > 0 && !s.dropping_said && !s.outage)
         wake = fmin(wake, s.dropping_since + DROPPING_SAID_AFTER);
     if (!up)
         wake = fmin(wake, s.retry_at);
