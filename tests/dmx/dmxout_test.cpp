@@ -18,27 +18,8 @@ using testing_ola::Frame;
 
 namespace {
 
-std::vector<uint8_t> at(int slots, std::initializer_list<std::pair<int, int>> values)
-{
-    std::vector<uint8_t> d(slots, 0);
-    for (auto [address, v] : values)
-        d[address - 1] = (uint8_t)v;
-    return d;
-}
-
-/* A frame numbered n in its first two channels, the rest steady. */
-std::vector<uint8_t> numbered(int n)
-{
-    std::vector<uint8_t> f = distinct_frame();
-    f[0] = (uint8_t)(n >> 8);
-    f[1] = (uint8_t)(n & 255);
-    return f;
-}
-
-int number_of(const Frame &f, size_t at = 0)
-{
-    return f.data.size() >= at + 2 ? f.data[at] * 256 + f.data[at + 1] : -1;
-}
+std::vector<uint8_t> numbered(int n);
+int number_of(const Frame &f, size_t at = 0);
 
 class Dmxout : public WithOlad {
 protected:
@@ -90,6 +71,28 @@ protected:
         WithOlad::TearDown();
     }
 };
+
+std::vector<uint8_t> at(int slots, std::initializer_list<std::pair<int, int>> values)
+{
+    std::vector<uint8_t> d(slots, 0);
+    for (auto [address, v] : values)
+        d[address - 1] = (uint8_t)v;
+    return d;
+}
+
+/* A frame numbered n in its first two channels, the rest steady. */
+std::vector<uint8_t> numbered(int n)
+{
+    std::vector<uint8_t> f = distinct_frame();
+    f[0] = (uint8_t)(n >> 8);
+    f[1] = (uint8_t)(n & 255);
+    return f;
+}
+
+int number_of(const Frame &f, size_t at)
+{
+    return f.data.size() >= at + 2 ? f.data[at] * 256 + f.data[at + 1] : -1;
+}
 
 } // namespace
 

@@ -70,11 +70,17 @@ void drop(void *conn)
 
 const web_writer writer = {write_text, write_binary, unsent_to, drop};
 
-/* Wait until `pred` holds (under the lock); false after 5 s. */
-template <class P> bool wait_until(P pred)
+void set_unsent(fake_conn &c, long bytes)
+{
+    std::lock_guard<std::mutex> g(lock);
+    c.unsent = bytes;
+}
+
+/* Wait until `pred` holds (under the lock); false after ms (5 s). */
+template <class P> bool wait_until(P pred, int ms = 5000)
 {
     std::unique_lock<std::mutex> l(lock);
-    return changed.wait_for(l, std::chrono::seconds(5), pred);
+    return changed.wait_for(l, std::chrono::milliseconds(ms), pred);
 }
 
 void set_gate(fake_conn &c, bool open)
@@ -210,10 +216,7 @@ TEST_F(Senders, APageThatReadsNothingGetsNothingMoreAndIsLetGo)
     int s = web_clients_attach(&page);
     web_clients_ready(s, "hello", 5);
     ASSERT_TRUE(wait_until([&] { return page.got.size() == 1; }));
-    {
-        std::lock_guard<std::mutex> g(lock);
-        page.unsent = WEB_UNSENT_MAX + 1;
-    }
+    set_unsent(page, WEB_UNSENT_MAX + 1);
     for (int n = 1; n <= 5; n++) {
         post_frame(0, n);
         web_clients_post_status("status", 6);
@@ -224,28 +227,16 @@ TEST_F(Senders, APageThatReadsNothingGetsNothingMoreAndIsLetGo)
     EXPECT_EQ(got(page), (std::vector<std::string>{"t:hello", "t:reply"})) << "replies still go";
 
     /* Reading again, it gets the newest frame, not the ones it missed. */
-    {
-        std::lock_guard<std::mutex> g(lock);
-        page.unsent = 0;
-    }
+    set_unsent(page, 0);
     post_frame(0, 6);
     ASSERT_TRUE(wait_until([&] { return has(page, "f:6"); }));
     EXPECT_FALSE(has(page, "f:5"));
 
     /* Reading nothing for long enough: its connection is closed, once. */
-    {
-        std::lock_guard<std::mutex> g(lock);
-        page.unsent = WEB_UNSENT_MAX + 1;
-    }
+    set_unsent(page, WEB_UNSENT_MAX + 1);
     auto start = std::chrono::steady_clock::now();
-    auto dropped = [&] {
-        std::lock_guard<std::mutex> g(lock);
-        return page.dropped > 0;
-    };
-    for (int i = 0; i < 150 && !dropped(); i++) {
+    for (int i = 0; i < 150 && !wait_until([&] { return page.dropped > 0; }, 100); i++)
         web_clients_post_status("status", 6);
-        usleep(100000);
-    }
     double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::lock_guard<std::mutex> g(lock);
     EXPECT_EQ(page.dropped, 1);
