@@ -215,10 +215,9 @@ TEST_F(Dmxout, KeepsTheFeedWhileOladIsAwayAndCarriesOnWhenItIsBack)
     EXPECT_EQ(waitpid(child.pid, nullptr, WNOHANG), 0) << "still running";
 }
 
-/* olad stopped while 512 slots come a thousand times a second: dmxout's
- * loop goes on (the watchdog hears it), it drops all but the newest
- * frame and says so, gives the stuck connection up for a new one, and
- * once olad runs again the universe shows the newest frame. */
+/* olad stopped under 512 slots a thousand times a second: the loop goes
+ * on, frames are dropped and said, the stuck connection is made again,
+ * and after SIGCONT the universe shows the newest frame. */
 TEST_F(Dmxout, AStoppedOladCostsFramesButNeverTheUniverse)
 {
     testing_notify::Manager manager;

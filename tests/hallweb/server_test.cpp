@@ -460,22 +460,15 @@ TEST(Stopping, InterruptAndHangupEndItCleanlyToo)
     }
 }
 
-/* Ready once serving, then alive from the frame loop with its state. */
+/* Ready once serving, with its state, then alive from the frame loop. */
 TEST(Health, TheServiceManagerHearsReadyAliveAndTheState)
 {
     testing_notify::Manager manager;
     ASSERT_TRUE(manager.open(1000000));
-    producer feed;
     console web;
-    ASSERT_TRUE(web.start({"--feed", "F=127.0.0.1:" + std::to_string(feed.port)}));
+    ASSERT_TRUE(web.start({"--feed", "F=127.0.0.1:9"}));
     manager.close_it_env();
     EXPECT_TRUE(manager.wait_for("READY=1\nSTATUS=0 pages; 0 of 1 feeds live", 5000));
-    ASSERT_TRUE(feed.wait_subscribed());
-    client page;
-    ASSERT_TRUE(page.open(web.port));
-    for (int i = 0; i < 30 && !manager.wait_for("STATUS=1 pages; 1 of 1 feeds live", 100); i++)
-        feed.send(counting_frame(i));
-    EXPECT_TRUE(manager.wait_for("STATUS=1 pages; 1 of 1 feeds live", 0));
     EXPECT_TRUE(manager.wait_for("WATCHDOG=1", 2000));
     manager.close_it();
 }
