@@ -6,7 +6,8 @@
  * pages at most 30 times a second, and sends everyone the feeds' figures
  * and the driver's state once a second and on every change. CivetWeb's
  * threads serve the page and the WebSockets (web_server.cpp); each page
- * has a sender thread of its own (web_clients.cpp). */
+ * has a sender thread of its own (web_clients.cpp). The frame loop tells
+ * the service manager that it is alive. */
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -21,6 +22,7 @@
 #include "hallweb/web_server.h"
 #include "hallweb/web_token.h"
 #include "loop/loop.h"
+#include "loop/loop_health.h"
 
 namespace {
 
@@ -64,6 +66,22 @@ void send_status(double now, bool new_second)
                                options.has_driver, &driver);
     if (n > 0)
         web_clients_post_status(status_text, (size_t)n);
+}
+
+/* The one-line state for the service manager: pages, feeds, driver. */
+const char *describe_health(char *buf, size_t size)
+{
+    int live = 0;
+    for (int i = 0; i < options.num_feeds; i++)
+        live += figures[i].live != 0;
+    web_driver_state driver;
+    web_driver_latest(&driver);
+    snprintf(buf, size, "%d pages; %d of %d feeds live%s", web_clients_count(), live,
+             options.num_feeds,
+             !options.has_driver ? ""
+             : driver.reachable  ? "; box driver answering"
+                                 : "; box driver not answering");
+    return buf;
 }
 
 /* The stop signals are the frame loop's: held back while the server's
@@ -110,6 +128,7 @@ int start_console()
         printf("hallweb: box driver at %s:%u\n", options.driver_host, options.driver_port);
     printf("hallweb: controls %s\n", controls_why);
     printf("hallweb: serving http://%s:%d/\n", options.listen_host, port);
+    loop_health_ready(describe_health(status_text, sizeof status_text));
     return 0;
 }
 
@@ -145,6 +164,10 @@ void run_loop()
             send_status(now, new_second);
         if (new_second)
             next_status = now + STATUS_SECONDS;
+        if (loop_health_due(now)) {
+            char health[256];
+            loop_health_alive(describe_health(health, sizeof health));
+        }
     }
 }
 

@@ -7,9 +7,14 @@
  * marked with `overflow` and closed with a reason as soon as they open. */
 #include "hallweb/web_server.h"
 
+#include <arpa/inet.h>
 #include <civetweb.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "hallweb/web_clients.h"
@@ -26,6 +31,8 @@ const useconds_t WRONG_TOKEN_DELAY_US = 500000;
 const char WEBSOCKET_TIMEOUT_MS[] = "10000";
 /* WebSocket close code for "try again later". */
 const unsigned CLOSE_TRY_LATER = 1013;
+/* Descriptors looked through for a page's socket. */
+const int MOST_DESCRIPTORS = 4096;
 
 /* One page's incoming message, put together from its WebSocket frames. */
 struct inbox {
@@ -39,6 +46,7 @@ mg_context *ctx = nullptr;
 const web_server_setup *setup = nullptr;
 inbox inboxes[WEB_MAX_CLIENTS];
 int slot_ids[WEB_MAX_CLIENTS];   /* connection data: points at its slot number */
+int sockets[WEB_MAX_CLIENTS];    /* each slot's socket, -1 when not found */
 int overflow;                    /* connection data of a refused connection */
 
 const char *content_type(const char *name)
@@ -105,14 +113,71 @@ int write_binary(void *conn, const unsigned char *bytes, size_t len)
                : -1;
 }
 
-const web_writer civet_writer = {write_text, write_binary};
-
 /* The slot of a connection, -1 for a refused one. */
 int slot_of(const mg_connection *conn)
 {
     int *id = (int *)mg_get_user_connection_data(conn);
     return id && id != &overflow ? *id : -1;
 }
+
+/* The port and address text of a socket's end. */
+bool describe_end(const sockaddr_storage &a, int *port, char *text, size_t size)
+{
+    const void *addr = a.ss_family == AF_INET ? (const void *)&((sockaddr_in *)&a)->sin_addr
+                                              : (const void *)&((sockaddr_in6 *)&a)->sin6_addr;
+    *port = ntohs(a.ss_family == AF_INET ? ((sockaddr_in *)&a)->sin_port
+                                         : ((sockaddr_in6 *)&a)->sin6_port);
+    return (a.ss_family == AF_INET || a.ss_family == AF_INET6) &&
+           inet_ntop(a.ss_family, addr, text, (socklen_t)size) != nullptr;
+}
+
+/* CivetWeb does not hand a connection's socket out: it is the one whose
+ * far end is the page's address and port, on the port the page came to.
+ * -1 when none is. */
+int socket_of(const mg_connection *conn)
+{
+    const mg_request_info *ri = mg_get_request_info(conn);
+    for (int fd = 0; fd < MOST_DESCRIPTORS; fd++) {
+        sockaddr_storage peer, local;
+        socklen_t peer_len = sizeof peer, local_len = sizeof local;
+        char peer_text[INET6_ADDRSTRLEN], local_text[INET6_ADDRSTRLEN];
+        int peer_port, local_port;
+        if (getpeername(fd, (sockaddr *)&peer, &peer_len) == 0 &&
+            getsockname(fd, (sockaddr *)&local, &local_len) == 0 &&
+            describe_end(peer, &peer_port, peer_text, sizeof peer_text) &&
+            describe_end(local, &local_port, local_text, sizeof local_text) &&
+            peer_port == ri->remote_port && local_port == ri->server_port &&
+            strcmp(peer_text, ri->remote_addr) == 0)
+            return fd;
+    }
+    return -1;
+}
+
+/* Bytes written to a page that it has not taken (acknowledged) yet. */
+long unsent_to(void *conn)
+{
+    int slot = slot_of((mg_connection *)conn);
+    int queued = 0;
+    if (slot < 0 || sockets[slot] < 0 || ioctl(sockets[slot], SIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
+}
+
+/* A page that takes nothing: end its connection from below, and
+ * CivetWeb closes it as if the page had (the page reconnects when it
+ * wakes). */
+void drop_page(void *conn)
+{
+    int slot = slot_of((mg_connection *)conn);
+    if (slot < 0 || sockets[slot] < 0)
+        return;
+    const mg_request_info *ri = mg_get_request_info((mg_connection *)conn);
+    fprintf(stderr, "hallweb: the page at %s:%d has taken nothing for %.0f s; closing it\n",
+            ri->remote_addr, ri->remote_port, WEB_PAGE_GONE_SECONDS);
+    shutdown(sockets[slot], SHUT_RDWR);
+}
+
+const web_writer civet_writer = {write_text, write_binary, unsent_to, drop_page};
 
 /* The host part of a "Host" header value. */
 bool host_is(const char *host_header, const char *name)
@@ -167,6 +232,7 @@ int on_connect(const mg_connection *conn, void *)
     }
     inboxes[slot].len = 0;
     inboxes[slot].oversized = false;
+    sockets[slot] = socket_of(conn);
     mg_set_user_connection_data(conn, &slot_ids[slot]);
     web_clients_set_control(slot, controls_for(conn) == WEB_CONTROLS_OPEN);
     return 0;
@@ -296,8 +362,10 @@ int on_data(mg_connection *conn, int bits, char *data, size_t len, void *)
 void on_close(const mg_connection *conn, void *)
 {
     int slot = slot_of(conn);
-    if (slot >= 0)
+    if (slot >= 0) {
         web_clients_detach(slot);
+        sockets[slot] = -1;
+    }
 }
 
 int log_message(const mg_connection *, const char *message)

@@ -17,6 +17,7 @@
 #include "host/audio_out.h"
 #include "host/audio_source.h"
 #include "host/demo_music.h"
+#include "host/host_health.h"
 #include "host/host_options.h"
 #include "host/player.h"
 #include "host/plugin.h"
@@ -363,6 +364,7 @@ int start_playing(void)
     }
     render_running = true;
     start_analysis();
+    host_health_start(source.name);
 
     g_unix_fd_add(loop_signal_fd(), G_IO_IN, on_stop_signal, nullptr);
     status_line = isatty(2);

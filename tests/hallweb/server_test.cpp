@@ -3,7 +3,8 @@
  * test's own: frames reach the pages viewing their feed, the 33rd page is
  * turned away, bad messages get an error and the connection goes on,
  * pages from other sites are refused, and the controls need the token
- * and become the driver's keys. Plus the command line. */
+ * and become the driver's keys; what the service manager hears. Plus the
+ * command line. */
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -18,6 +19,7 @@
 
 #include "hallweb/hallweb_support.h"
 #include "hallweb/ws_client.h"
+#include "support/notify.h"
 #include "wire/control.h"
 
 using namespace web_test;
@@ -456,6 +458,19 @@ TEST(Stopping, InterruptAndHangupEndItCleanlyToo)
         EXPECT_EQ(testing_process::exit_code(web.child), 0) << sig << ": " << web.err();
         EXPECT_NE(web.out().find("hallweb: stopping\n"), std::string::npos) << web.out();
     }
+}
+
+/* Ready once serving, with its state, then alive from the frame loop. */
+TEST(Health, TheServiceManagerHearsReadyAliveAndTheState)
+{
+    testing_notify::Manager manager;
+    ASSERT_TRUE(manager.open(1000000));
+    console web;
+    ASSERT_TRUE(web.start({"--feed", "F=127.0.0.1:9"}));
+    manager.close_it_env();
+    EXPECT_TRUE(manager.wait_for("READY=1\nSTATUS=0 pages; 0 of 1 feeds live", 5000));
+    EXPECT_TRUE(manager.wait_for("WATCHDOG=1", 2000));
+    manager.close_it();
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/host_run.h"
+#include "support/notify.h"
 #include "support/udp.h"
 #include "support/xvfb.h"
 
@@ -25,6 +26,7 @@ namespace {
 const std::string probe = PROBE_DIR "/libprobe.so";
 const std::string probe_disable = PROBE_DIR "/libprobe_disable.so";
 const std::string probe_window = PROBE_DIR "/libprobe_window.so";
+const std::string probe_hang = PROBE_DIR "/libprobe_hang.so";
 
 class Glimhost : public ::testing::Test {
 protected:
@@ -254,6 +256,30 @@ TEST_F(Glimhost, SigintAndSighupEndAsSigtermDoes)
         EXPECT_EQ(count(out, "probe: playback_stop\n"), 1) << strsignal(sig);
         EXPECT_EQ(count(out, "probe: cleanup\n"), 1) << strsignal(sig);
     }
+}
+
+/* Under a service manager: ready, then alive with its state while the
+ * callbacks go on, and silent once the rendering hangs (the main loop
+ * still turning), so that the watchdog restarts it. */
+TEST_F(Glimhost, TellsTheServiceManagerItIsAliveOnlyWhileItRenders)
+{
+    testing_notify::Manager manager;
+    ASSERT_TRUE(manager.open(1000000));
+    auto args = probe_args(probe_hang);
+    args.insert(args.begin(), GLIMHOST);
+    args.insert(args.end(), {"--rate", "100"});
+    auto c = testing_process::start(args);
+    manager.close_it_env();
+    EXPECT_TRUE(manager.wait_for("READY=1\nSTATUS=Playing ", 10000));
+    EXPECT_TRUE(manager.wait_for("WATCHDOG=1", 5000));
+    ASSERT_TRUE(testing_process::wait_for_output(c, "probe: hanging", 10000));
+    manager.wait_for("(settling: the last check may still see callbacks)", 1000);
+    size_t heard = manager.seen.size();
+    manager.wait_for("(nothing: two seconds of silence)", 2000);
+    EXPECT_EQ(manager.seen.size(), heard) << "alive while the rendering hangs";
+    EXPECT_EQ(kill(c.pid, 0), 0) << "still running";
+    testing_process::stop(c, SIGKILL);
+    manager.close_it();
 }
 
 TEST_F(Glimhost, DisableFromRenderThreadStopsCallsAndExits)
