@@ -416,6 +416,12 @@ TEST(CommandLine, HelpRefusalsAndFailuresToStart)
     unlink(short_token.c_str());
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("has 3 characters; it needs 8 to 128"), std::string::npos) << r.err;
+    std::string shown = write_token_file("correct-horse-battery");
+    chmod(shown.c_str(), 0644);
+    r = run({"--token-file", shown});
+    unlink(shown.c_str());
+    EXPECT_EQ(r.err, "hallweb: " + shown + ": others can read it (mode 644); chmod o-rw " + shown +
+                         " first\n");
 
     /* A port already taken is a runtime failure with a reason. */
     int held = socket(AF_INET, SOCK_STREAM, 0);
