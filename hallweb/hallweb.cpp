@@ -17,6 +17,7 @@
 #include "hallweb/web_clients.h"
 #include "hallweb/web_driver.h"
 #include "hallweb/web_feeds.h"
+#include "hallweb/web_guard.h"
 #include "hallweb/web_options.h"
 #include "hallweb/web_server.h"
 #include "hallweb/web_token.h"
@@ -143,8 +144,10 @@ void run_loop()
         bool new_second = now >= next_status;
         if (changed || new_second)
             send_status(now, new_second);
-        if (new_second)
+        if (new_second) {
+            web_guard_tick(now);
             next_status = now + STATUS_SECONDS;
+        }
     }
 }
 
