@@ -136,8 +136,8 @@ const cli_opt rows[] = {
     {.name = "driver", .kind = CLI_TEXT, .arg = "HOST:PORT",
      .help = "the box driver's control socket (boxdriver --control)", .set = set_driver},
     {.name = "token-file", .kind = CLI_PATH, .arg = "FILE",
-     .help = "the controls need the token in FILE (its first line); without it they are "
-             "offered only when listening on 127.0.0.1",
+     .help = "the controls need the token in FILE (its first line; a file others cannot "
+             "read); without it they are offered only when listening on 127.0.0.1",
      CLI_INTO(web_options, token_file)},
     {.name = "allow-host", .kind = CLI_TEXT, .arg = "NAME",
      .help = "a name the page may be opened by (a LAN name such as hallway.local), "
