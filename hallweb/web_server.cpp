@@ -152,7 +152,8 @@ int slot_of(const mg_connection *conn)
 }
 
 /* The socket of a connection, found among the process's descriptors by
- * its two ends (CivetWeb does not hand it out); -1 when none matches. */
+ * its two ends (CivetWeb does not hand it out); -1 when none matches,
+ * as when the page has already gone. */
 int socket_of(const mg_connection *conn)
 {
     const mg_request_info *ri = mg_get_request_info(conn);
@@ -160,8 +161,12 @@ int socket_of(const mg_connection *conn)
     if (!ri || inet_pton(AF_INET, ri->remote_addr, &peer) != 1)
         return -1;
     DIR *dir = opendir("/proc/self/fd");
-    if (!dir)
+    if (!dir) {
+        static std::atomic<bool> said{false};
+        if (!said.exchange(true))
+            perror("hallweb: opendir(/proc/self/fd), so pages cannot be read");
         return -1;
+    }
     int found = -1;
     while (dirent *e = readdir(dir)) {
         if (!isdigit((unsigned char)e->d_name[0]))
@@ -300,7 +305,6 @@ void on_ready(mg_connection *conn, void *)
         return;
     }
     if (fd < 0) {
-        fprintf(stderr, "hallweb: a page's socket is not to be found; closing it\n");
         send_close(conn, CLOSE_TRY_LATER, "the server cannot read this page");
         return;
     }
