@@ -18,6 +18,7 @@
 #include "hallweb/web_clients.h"
 #include "hallweb/web_driver.h"
 #include "hallweb/web_feeds.h"
+#include "hallweb/web_guard.h"
 #include "hallweb/web_options.h"
 #include "hallweb/web_server.h"
 #include "hallweb/web_token.h"
@@ -162,8 +163,10 @@ void run_loop()
         bool new_second = now >= next_status;
         if (changed || new_second)
             send_status(now, new_second);
-        if (new_second)
+        if (new_second) {
+            web_guard_tick(now);
             next_status = now + STATUS_SECONDS;
+        }
         if (loop_health_due(now)) {
             char health[256];
             loop_health_alive(describe_health(health, sizeof health));

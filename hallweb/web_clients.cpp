@@ -26,6 +26,7 @@ struct client {
     std::condition_variable wake;   /* the sender: something to send or stop */
     std::condition_variable idle;   /* detach and reply: a write has ended */
     void *conn = nullptr;           /* null while the slot is free */
+    char addr[48] = "";             /* the page's address */
     bool ready = false;             /* the handshake is done */
     bool busy = false;              /* the sender is writing to conn */
     bool failed = false;            /* a write failed: nothing more goes */
@@ -161,24 +162,32 @@ void web_clients_stop(void)
             c.sender.join();
 }
 
-int web_clients_attach(void *conn)
+int web_clients_attach(void *conn, const char *addr)
 {
     std::lock_guard<std::mutex> a(attach_lock);
+    int free_slot = -1, same_host = 0;
     for (int i = 0; i < WEB_MAX_CLIENTS; i++) {
         client &c = clients[i];
         std::lock_guard<std::mutex> g(c.lock);
-        if (c.conn)
-            continue;
-        c.conn = conn;
-        c.ready = c.busy = c.failed = c.detaching = false;
-        c.behind = c.dropped = false;
-        c.behind_since = 0;
-        c.view = 0;
-        c.may_control = false;
-        c.reply_pending = c.status_pending = c.frame_pending = false;
-        return i;
+        if (!c.conn && free_slot < 0)
+            free_slot = i;
+        same_host += c.conn && strcmp(c.addr, addr) == 0;
     }
-    return -1;
+    if (same_host >= WEB_MAX_PER_HOST)
+        return WEB_CLIENTS_HOST_FULL;
+    if (free_slot < 0)
+        return WEB_CLIENTS_FULL;
+    client &c = clients[free_slot];
+    std::lock_guard<std::mutex> g(c.lock);
+    c.conn = conn;
+    snprintf(c.addr, sizeof c.addr, "%s", addr);
+    c.ready = c.busy = c.failed = c.detaching = false;
+    c.behind = c.dropped = false;
+    c.behind_since = 0;
+    c.view = 0;
+    c.may_control = false;
+    c.reply_pending = c.status_pending = c.frame_pending = false;
+    return free_slot;
 }
 
 void web_clients_ready(int slot, const char *hello, size_t len)

@@ -21,6 +21,9 @@
 #include <stddef.h>
 
 #define WEB_MAX_CLIENTS 32
+#define WEB_MAX_PER_HOST 8       /* so that one host cannot take every slot */
+#define WEB_CLIENTS_FULL (-1)
+#define WEB_CLIENTS_HOST_FULL (-2)
 
 #define WEB_UNSENT_MAX 4096
 #define WEB_PAGE_GONE_SECONDS 10.0
@@ -43,9 +46,11 @@ int web_clients_start(const struct web_writer *writer);
 /* Stop and join the senders; every slot must be detached first. */
 void web_clients_stop(void);
 
-/* Take a free slot for a new connection (nothing is sent to it yet). The
- * slot, or -1 when all WEB_MAX_CLIENTS are taken. */
-int web_clients_attach(void *conn);
+/* Take a free slot for a new connection from address `addr` (text, kept
+ * up to 47 bytes); nothing is sent to it yet. The slot, WEB_CLIENTS_FULL
+ * when all WEB_MAX_CLIENTS are taken, or WEB_CLIENTS_HOST_FULL when
+ * WEB_MAX_PER_HOST of them are that address's. */
+int web_clients_attach(void *conn, const char *addr);
 
 /* The connection is ready: `hello` (len bytes) goes first, then whatever
  * is posted from now on. */

@@ -255,7 +255,7 @@ class Controls(unittest.TestCase):
         os.close(keyboard_slave)
         self.feed = Program("testfeed", "--port", "7879", "--rate", "30", "--hold", "15", "boxes")
         self.token_file = os.path.join(self.work, "token")
-        with open(self.token_file, "w") as f:
+        with open(os.open(self.token_file, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
             f.write(self.TOKEN + "\n")
         self.web, self.port = start_console("--driver", "127.0.0.1:%d" % self.control_port,
                                             "--token-file", self.token_file,

@@ -133,7 +133,7 @@ protected:
 
 TEST_F(Senders, ASlowPageGetsTheNewestWhenReadyAndHoldsUpNoOne)
 {
-    int s = web_clients_attach(&slow), f = web_clients_attach(&fast);
+    int s = web_clients_attach(&slow, "127.0.0.1"), f = web_clients_attach(&fast, "127.0.0.1");
     ASSERT_GE(s, 0);
     ASSERT_GE(f, 0);
     web_clients_ready(s, "hello", 5);
@@ -175,7 +175,7 @@ TEST_F(Senders, ASlowPageGetsTheNewestWhenReadyAndHoldsUpNoOne)
 
 TEST_F(Senders, RepliesWaitTheirTurnAndDetachingWaitsForTheWrite)
 {
-    int s = web_clients_attach(&page);
+    int s = web_clients_attach(&page, "127.0.0.1");
     web_clients_ready(s, "hello", 5);
     ASSERT_TRUE(wait_until([&] { return page.got.size() == 1; }));
 
