@@ -8,3 +8,9 @@ hall_add_fuzzer(host_options_fuzz
 hall_add_fuzzer(host_soundfile_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host_soundfile_fuzz.cpp
   LIBS hostcore)
+
+# A datagram on glimhost's control socket (--control): the server's
+# sender check, the show's command reader, the steering and the answer.
+hall_add_fuzzer(host_control_fuzz
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host_control_fuzz.cpp
+  LIBS hostcore wire_json)

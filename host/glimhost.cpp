@@ -16,6 +16,7 @@
 
 #include "host/audio_out.h"
 #include "host/audio_source.h"
+#include "host/host_control.h"
 #include "host/host_options.h"
 #include "host/player.h"
 #include "host/plugin.h"
@@ -124,7 +125,7 @@ gboolean on_status(gpointer)
             out_audible() ? "sound" : "silent", now - last_callbacks,
             current && enabled && !opts.has_pattern ? "pattern " : "",
             current && enabled && !opts.has_pattern ? current : pattern_label,
-            opts.light_delay_ms);
+            player_light_delay());
     last_callbacks = now;
     return G_SOURCE_CONTINUE;
 }
@@ -309,6 +310,9 @@ int main(int argc, char **argv)
     int failed = open_music();
     if (!failed)
         failed = load_plugin();
+    if (!failed && opts.control_port &&
+        host_control_start(opts.control_port, opts.has_pattern, err, sizeof err) != 0)
+        failed = fail(err);
     if (!failed)
         failed = open_display(&argc, &argv);
     if (!failed)

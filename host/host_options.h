@@ -37,6 +37,7 @@ typedef struct {
     int headless;                /* --headless */
     int light_delay_ms;          /* --light-delay: lights this much later than
                                     the sound (negative: earlier) */
+    int control_port;            /* --control, 0 (SHOW_PORT_NONE) = no socket */
 } host_options;
 
 /* The largest --light-delay either way, in milliseconds. */
