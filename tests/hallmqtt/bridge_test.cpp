@@ -3,8 +3,9 @@
  * standing in for Home Assistant. Discovery as the hub needs it, commands
  * moving the driver (as its own control socket tells), malformed commands
  * changing nothing, and the faults: the broker restarted, a wrong
- * password, the driver gone, the bridge killed. Holds the fixed ports'
- * lock: the driver binds its feed sockets there. */
+ * password, the driver gone, the bridge killed. The show's entities with
+ * the real glimhost, headless and muted, on its control socket. Holds the
+ * fixed ports' lock: the driver binds its feed sockets there. */
 #include <cjson/cJSON.h>
 #include <sys/stat.h>
 
@@ -13,6 +14,7 @@
 #include "boxdriver/console_support.h"
 #include "support/mosquitto.h"
 #include "wire/control.h"
+#include "wire/show_control.h"
 
 using namespace box_test;
 using testing_mosquitto::Broker;
@@ -325,6 +327,78 @@ TEST_F(Bridge, TalksTlsToABrokerWhoseCertificateItTrusts)
     EXPECT_TRUE(hub.wait_for(LAMPS)) << bridge_err();
     EXPECT_NE(testing_process::out(bridge).find("hallmqtt: broker " + at + " (TLS)"),
               std::string::npos);
+}
+
+TEST_F(Bridge, TheShowsEntitiesSteerTheRealShowAndGoAwayWithIt)
+{
+    ASSERT_TRUE(testing_mosquitto::start(broker)) << broker.error;
+    setenv("PULSE_SERVER", "unix:/nonexistent/glimhost-test", 1);
+    unsetenv("DISPLAY");
+    std::string show_port = std::to_string(testing_udp::free_port());
+    auto start_show = [&] {
+        return testing_process::start({std::string(HALL_BINARY_DIR) + "/bin/glimhost",
+                                       "--headless", "--mute", "--rate", "4", "--port",
+                                       std::to_string(testing_udp::free_port()), "--control",
+                                       show_port});
+    };
+    testing_process::Child show = start_show();
+    bridge = testing_process::start({program(), "--broker",
+                                     "127.0.0.1:" + std::to_string(broker.port), "--show",
+                                     "127.0.0.1:" + show_port});
+    Hub hub(broker.port);
+    auto online = [](const std::string &p) { return p == "online"; };
+    ASSERT_TRUE(hub.wait_for("hallway/show/status", online, 20000)) << bridge_err();
+    /* The show as its own control socket tells it. */
+    auto asked = [&] {
+        show_answer a{};
+        testing_udp::drain(asker);
+        testing_udp::send_to(asker, (unsigned short)std::stoi(show_port), "?", 1);
+        auto line = testing_udp::receive(asker, 2000);
+        EXPECT_EQ(show_parse_answer((const char *)line.data(), line.size(), &a), 0);
+        return a;
+    };
+    show_answer a = asked();
+    std::string options = "[";
+    for (int i = 0; i < a.num_patterns; i++)
+        options += "\"" + std::string(a.patterns[i]) + "\",";
+    const std::string SELECT = "homeassistant/select/hallway/pattern/config";
+    ASSERT_TRUE(hub.wait_for(SELECT, [&](const std::string &p) {
+        return json_at(p, {"options"}) == options + "\"Automatic\"]";
+    })) << hub.payload(SELECT);
+
+    struct step {
+        const char *topic, *payload;
+        std::string fixed_to;   /* the pattern fixed, or "" for automatic */
+        int delay;
+    } steps[] = {
+        {"hallway/show/pattern/set", "rise", "rise", 0},
+        {"hallway/show/delay/set", "-45", "rise", -45},
+        {"hallway/show/pattern/set", "Automatic", "", -45},
+        {"hallway/show/delay/set", "120", "", 120},
+    };
+    for (const step &st : steps) {
+        hub.publish(st.topic, st.payload);
+        bool reached = false;
+        for (int waited = 0; waited < 3000 && !reached; waited += 50) {
+            a = asked();
+            reached = a.fixed == !st.fixed_to.empty() && a.delay_ms == st.delay &&
+                      (st.fixed_to.empty() || st.fixed_to == a.pattern);
+            usleep(50000);
+        }
+        EXPECT_TRUE(reached) << st.payload;
+        std::string want = st.fixed_to.empty() ? "Automatic" : st.fixed_to;
+        EXPECT_TRUE(hub.wait_for("hallway/show/state", [&](const std::string &p) {
+            return json_at(p, {"pattern"}) == want && json_at(p, {"delay"}) == std::to_string(st.delay);
+        })) << st.payload << " -> " << hub.payload("hallway/show/state");
+    }
+
+    /* The show stops answering: its entities go unavailable, then come
+     * back with it. */
+    testing_process::stop(show);
+    EXPECT_TRUE(hub.wait_for("hallway/show/status", [](const std::string &p) { return p == "offline"; }));
+    show = start_show();
+    EXPECT_TRUE(hub.wait_for("hallway/show/status", online, 20000)) << bridge_err();
+    testing_process::stop(show);
 }
 
 TEST(BridgeOptions, BadCommandLinesAndUnsafePasswordFilesAreRefused)
