@@ -123,8 +123,7 @@ gboolean on_status(gpointer)
     const char *current = last_pattern;
     fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s | lights %+d ms   ", source.name,
             out_audible() ? "sound" : "silent", now - last_callbacks,
-            current && enabled && !opts.has_pattern ? "pattern " : "",
-            current && enabled && !opts.has_pattern ? current : pattern_label,
+            current && enabled ? "pattern " : "", current && enabled ? current : pattern_label,
             player_light_delay());
     last_callbacks = now;
     return G_SOURCE_CONTINUE;
