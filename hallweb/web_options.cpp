@@ -124,6 +124,20 @@ int add_allow_host(void *record, const char *value, char *err, size_t errlen)
     return 0;
 }
 
+int set_show(void *record, const char *value, char *err, size_t errlen)
+{
+    web_options *o = (web_options *)record;
+    if (parse_address(value, 1, o->show_host, &o->show_port) == 0) {
+        o->has_show = 1;
+        return 0;
+    }
+    snprintf(err, errlen,
+             "expected HOST:PORT, a dotted-decimal IPv4 address and a port from 1 to 65535 "
+             "(glimhost --control PORT), got '%.60s'",
+             value);
+    return -1;
+}
+
 const cli_opt rows[] = {
     {.name = "listen", .kind = CLI_TEXT, .arg = "ADDR:PORT",
      .help = "where to serve the page; port 0 takes any free port, printed at start",
@@ -135,6 +149,10 @@ const cli_opt rows[] = {
      .flags = CLI_REPEAT | CLI_SHOWN},
     {.name = "driver", .kind = CLI_TEXT, .arg = "HOST:PORT",
      .help = "the box driver's control socket (boxdriver --control)", .set = set_driver},
+    {.name = "show", .kind = CLI_TEXT, .arg = "HOST:PORT",
+     .help = "the light show's control socket (glimhost --control): its pattern and tempo "
+             "shown, the next pattern and the automatic rotation among the controls",
+     .set = set_show},
     {.name = "token-file", .kind = CLI_PATH, .arg = "FILE",
      .help = "the controls need the token in FILE (its first line; a file others cannot "
              "read); without it they are offered only when listening on 127.0.0.1",
@@ -152,9 +170,10 @@ const cli_opt rows[] = {
 const cli_program web_cli = {
     .name = "hallweb",
     .synopsis = "[--listen ADDR:PORT] [--feed NAME=HOST[:PORT]]... [--driver HOST:PORT]\n"
-                "               [--token-file FILE] [--allow-host NAME]...",
+                "               [--show HOST:PORT] [--token-file FILE] [--allow-host NAME]...",
     .about = "Shows light feeds live in any web browser (a phone's too) and, with --driver,\n"
-             "gives the operator the box driver's feed buttons and master level.\n",
+             "gives the operator the box driver's feed buttons and master level; with\n"
+             "--show, the light show's pattern and tempo, the next pattern and automatic.\n",
     .opts = rows,
     .footer = "Viewing is open to whoever reaches the port by an allowed name; any other\n"
               "name gets 403. At most 32 pages at once, 8 from one address.\n",

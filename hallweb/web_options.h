@@ -1,6 +1,6 @@
 /* web_options.h -- the web console's command line: where it listens, the
- * feeds it watches, the box driver it steers and the token that guards the
- * controls. Kept apart from the program for its tests and fuzz target. */
+ * feeds it watches, the box driver and the light show it steers and the
+ * token that guards the controls. Kept apart from the program for its tests and fuzz target. */
 #ifndef HALLWEB_WEB_OPTIONS_H
 #define HALLWEB_WEB_OPTIONS_H
 
@@ -30,6 +30,9 @@ struct web_options {
     int has_driver;              /* --driver was given */
     char driver_host[16];
     unsigned short driver_port;
+    int has_show;                /* --show was given */
+    char show_host[16];
+    unsigned short show_port;
     const char *token_file;      /* NULL without --token-file (points into argv) */
     char allow_hosts[WEB_MAX_ALLOW_HOSTS][WEB_HOST_NAME_MAX + 1]; /* lower case */
     int num_allow_hosts;

@@ -39,6 +39,7 @@
 #include "hallweb/web_frame.h"
 #include "hallweb/web_guard.h"
 #include "hallweb/web_page_files.h"
+#include "hallweb/web_show.h"
 #include "hallweb/web_token.h"
 #include "loop/loop.h"
 
@@ -244,7 +245,7 @@ bool same_origin(const mg_connection *conn)
  * is made to point at 127.0.0.1 gains nothing. */
 web_controls controls_for(const mg_connection *conn)
 {
-    if (!setup->options->has_driver)
+    if (!setup->options->has_driver && !setup->options->has_show)
         return WEB_CONTROLS_OFF;
     if (setup->controls == WEB_CONTROLS_OPEN) {
         const char *host = mg_get_header(conn, "Host");
@@ -340,7 +341,7 @@ void on_ready(mg_connection *conn, void *)
     char text[WEB_STATUS_MAX];
     const web_options *o = setup->options;
     int n = web_message_hello(text, sizeof text, o->feeds, o->num_feeds, o->has_driver,
-                              controls_for(conn));
+                              o->has_show, controls_for(conn));
     web_clients_ready(slot, text, n > 0 ? (size_t)n : 0);
     {
         std::lock_guard<std::mutex> g(sockets_lock);
@@ -381,7 +382,7 @@ void take_message(int slot, const char *addr, const char *text, size_t len)
         }
         return;
     case WEB_MSG_AUTH: {
-        if (setup->controls != WEB_CONTROLS_TOKEN || !o->has_driver) {
+        if (setup->controls != WEB_CONTROLS_TOKEN) {
             reply_error(slot, "this server takes no token");
             return;
         }
@@ -403,17 +404,23 @@ void take_message(int slot, const char *addr, const char *text, size_t len)
     }
     case WEB_MSG_SELECT:
     case WEB_MSG_LEVEL:
+    case WEB_MSG_NEXT:
+    case WEB_MSG_AUTO:
         if (!web_clients_may_control(slot)) {
-            reply_error(slot, o->has_driver && setup->controls == WEB_CONTROLS_TOKEN
+            reply_error(slot, setup->controls == WEB_CONTROLS_TOKEN
                                   ? "the controls need the token"
                                   : "the controls are off on this server");
             return;
         }
-        if ((m.kind == WEB_MSG_SELECT ? web_driver_request_feed(m.feed)
-                                      : web_driver_request_level(m.level)) != 0)
+        if (m.kind == WEB_MSG_NEXT || m.kind == WEB_MSG_AUTO) {
+            if (web_show_request(m.kind == WEB_MSG_NEXT ? SHOW_NEXT : SHOW_AUTO) != 0)
+                reply_error(slot, "the light show is not answering");
+        } else if ((m.kind == WEB_MSG_SELECT ? web_driver_request_feed(m.feed)
+                                             : web_driver_request_level(m.level)) != 0) {
             reply_error(slot, m.kind == WEB_MSG_SELECT
                                   ? "the box driver is not answering or has no such feed"
                                   : "the box driver is not answering");
+        }
         return;
     }
 }

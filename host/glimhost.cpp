@@ -17,6 +17,7 @@
 #include "host/audio_out.h"
 #include "host/audio_source.h"
 #include "host/demo_music.h"
+#include "host/host_control.h"
 #include "host/host_health.h"
 #include "host/host_options.h"
 #include "host/player.h"
@@ -128,9 +129,8 @@ gboolean on_status(gpointer)
     const char *current = last_pattern;
     fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s | lights %+d ms   ", source.name,
             out_audible() ? "sound" : "silent", now - last_callbacks,
-            current && enabled && !opts.has_pattern ? "pattern " : "",
-            current && enabled && !opts.has_pattern ? current : pattern_label,
-            opts.light_delay_ms);
+            current && enabled ? "pattern " : "", current && enabled ? current : pattern_label,
+            player_light_delay());
     last_callbacks = now;
     return G_SOURCE_CONTINUE;
 }
@@ -404,6 +404,9 @@ int main(int argc, char **argv)
     int failed = open_music();
     if (!failed)
         failed = load_plugin();
+    if (!failed && opts.control_port &&
+        host_control_start(opts.control_port, opts.has_pattern, err, sizeof err) != 0)
+        failed = fail(err);
     if (!failed)
         failed = open_display(&argc, &argv);
     if (!failed)

@@ -105,6 +105,12 @@ const cli_opt rows[] = {
              "will be heard -MS from now, to make up for the lamps' own path",
      .dflt = "0", .min = -HOST_LIGHT_DELAY_MAX_MS, .max = HOST_LIGHT_DELAY_MAX_MS,
      CLI_INTO(host_options, light_delay_ms)},
+    {.name = "control", .kind = CLI_INT, .arg = "PORT",
+     .help = "take the show's commands (?, pattern NAME[:OPTS], auto, next, delay MS) as "
+             "UDP datagrams on 127.0.0.1:PORT, answering each with the pattern, the light "
+             "delay and the tempo as a line of JSON (for hallmqtt and hallweb --show)",
+     .dflt = "none", .min = 1, .max = 65535, CLI_INTO(host_options, control_port),
+     .flags = CLI_SHOWN},
     {.name = "keep-playing", .help = "go on playing when the plug-in asks to be disabled",
      CLI_INTO(host_options, keep_playing)},
     {.name = "headless",

@@ -38,6 +38,7 @@ typedef struct {
     int light_delay_ms;          /* --light-delay: lights this much later than
                                     the sound (negative: earlier) */
     int no_analysis;             /* --no-analysis: no beat grid from the music */
+    int control_port;            /* --control, 0 (SHOW_PORT_NONE) = no socket */
 } host_options;
 
 /* The largest --light-delay either way, in milliseconds. */

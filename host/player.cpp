@@ -4,12 +4,14 @@
  * current playback position, so the lights follow what is heard, never
  * what is still buffered. A light delay moves that end back into what was
  * heard, or ahead into music read early from the source (and held in the
- * ring, not yet written to the output). Nothing is allocated once the
+ * ring, not yet written to the output); it may change while the music
+ * plays, and each callback takes it afresh. Nothing is allocated once the
  * loop runs. */
 #include "host/player.h"
 
 #include <math.h>
 #include <pthread.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <atomic>
@@ -28,8 +30,7 @@ const int64_t SLEEP_SLICE_NS = 50000000;  /* so that a stop is seen soon */
 int16_t ring[RING_FRAMES * 2];            /* recent frames, stereo, by position */
 int64_t pulled = 0;                       /* frames taken from the source */
 int64_t fed = 0;                          /* ... and written to the output */
-int light_delay_ms = 0;                   /* lights later (+) or earlier (-) */
-int64_t delay_frames = 0;                 /* the same in frames of the source */
+std::atomic<int> light_delay_ms{0};      /* lights later (+) or earlier (-) */
 int16_t window_frames[512 * 2];           /* the 512 frames a callback analyses */
 int16_t freq_data[2][256];
 int16_t pcm_data[2][512];
@@ -133,6 +134,12 @@ bool limit_reached(void)
     return frame_limit > 0 && callbacks.load() >= frame_limit;
 }
 
+/* The light delay in frames of the source, as it is now. */
+int64_t delay_frames(void)
+{
+    return (int64_t)llround((double)light_delay_ms.load() * src.rate / 1000.0);
+}
+
 /* A live source paces the loop itself: what was just read is what is
  * being heard now. One callback per 512 frames, or per rate / HZ frames
  * with --rate (each still analysing the newest 512). */
@@ -151,7 +158,7 @@ enum player_end run_live(void)
                 return PLAYER_END_OF_SOURCE;
             got += n;
         }
-        callback(pulled - delay_frames);
+        callback(pulled - delay_frames());
         if (limit_reached())
             return PLAYER_FRAMES_DONE;
     }
@@ -164,9 +171,6 @@ enum player_end run_live(void)
 enum player_end run_clocked(void)
 {
     const double period_ns = 1e9 / callback_rate;
-    const int64_t look_ahead = delay_frames < 0 ? -delay_frames : 0;
-    const int64_t delay_ns = (int64_t)(light_delay_ms < 0 ? -light_delay_ms : light_delay_ms) *
-                             1000000;
     int64_t base = loop_now_ns();     /* tick k is due at base + (k - base_tick + 1) periods */
     long base_tick = 0;
     int64_t end_time = -1;       /* when the source ran out, or -1 */
@@ -186,6 +190,8 @@ enum player_end run_clocked(void)
         /* The silent clock reads the tick's due time, so that the natural
          * rate gives exactly 512 frames a callback. */
         int64_t position = out_position(due);
+        int64_t delay = delay_frames();
+        int64_t look_ahead = delay < 0 ? -delay : 0;
         int64_t ahead = out_ahead() > look_ahead ? out_ahead() : look_ahead;
         while (end_time < 0 && pulled < position + ahead) {
             int n = pull_chunk();
@@ -195,20 +201,25 @@ enum player_end run_clocked(void)
                 end_time = now;
         }
         /* The output gets what it needs ahead of playback; only the look
-         * ahead stays back (all of it once the music has ended). */
+         * ahead stays back (all of it once the music has ended). What was
+         * read for a look ahead since shortened waits in the ring rather
+         * than swell the output. */
         int64_t feed_to = pulled - look_ahead;
         if (feed_to < position + out_ahead())
             feed_to = position + out_ahead();
+        if (feed_to > position + out_ahead() + SOURCE_CHUNK)
+            feed_to = position + out_ahead() + SOURCE_CHUNK;
         feed_output(end_time >= 0 ? pulled : feed_to, now);
         /* The end comes when the last frame has been heard and, with
          * lights later than the sound, analysed. */
-        int64_t analysed = position - delay_frames;
+        int64_t analysed = position - delay;
         bool finished = false;
         if (end_time >= 0 && position >= pulled && analysed >= pulled)
             finished = true;
         if (analysed > pulled)
             analysed = pulled;
         /* A sound stream may never report the last frames as heard. */
+        int64_t delay_ns = 1000000000LL * (delay < 0 ? -delay : delay) / src.rate;
         if (end_time >= 0 &&
             now - end_time > 1000000000LL * out_ahead() / src.rate + 200000000 + delay_ns)
             finished = true;
@@ -225,7 +236,28 @@ enum player_end run_clocked(void)
 
 void player_set_light_delay(int ms)
 {
-    light_delay_ms = ms;
+    light_delay_ms.store(ms);
+}
+
+int player_change_light_delay(int ms, char *err, size_t errlen)
+{
+    int limit = player_light_delay_limit_ms(src.rate);
+    if (ms < 0 && src.live) {
+        snprintf(err, errlen, "a negative delay looks ahead in the music: live input cannot be "
+                              "seen ahead");
+        return -1;
+    }
+    if (ms > limit || ms < -limit) {
+        snprintf(err, errlen, "the player holds %d ms of music either way", limit);
+        return -1;
+    }
+    light_delay_ms.store(ms);
+    return 0;
+}
+
+int player_light_delay(void)
+{
+    return light_delay_ms.load();
 }
 
 int player_light_delay_limit_ms(int rate)
@@ -236,12 +268,11 @@ int player_light_delay_limit_ms(int rate)
 int player_prepare(const audio_source *source, VisPlugin *vp, double rate, long max_frames)
 {
     int limit = player_light_delay_limit_ms(source->rate);
-    if (light_delay_ms > limit || light_delay_ms < -limit ||
-        (light_delay_ms < 0 && source->live))
+    int delay = light_delay_ms.load();
+    if (delay > limit || delay < -limit || (delay < 0 && source->live))
         return -1;
     if (spectrum_init() != 0)
         return -1;
-    delay_frames = (int64_t)llround((double)light_delay_ms * source->rate / 1000.0);
     src = *source;
     plugin = vp;
     attached.store(vp != nullptr);

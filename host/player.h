@@ -5,6 +5,7 @@
 #ifndef HOST_PLAYER_H
 #define HOST_PLAYER_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "host/audio_source.h"
@@ -31,6 +32,15 @@ int player_prepare(const audio_source *source, VisPlugin *vp, double rate, long 
  * read that far ahead of what is played). 0, the start, analyses what is
  * heard now. */
 void player_set_light_delay(int ms);
+
+/* Change the light delay while the music plays (any thread, after
+ * player_prepare); the next callback takes it. 0, or -1 with a one-line
+ * reason in err when the source cannot hold it (beyond the limit, or
+ * negative with a live source). */
+int player_change_light_delay(int ms, char *err, size_t errlen);
+
+/* The light delay now, in milliseconds. */
+int player_light_delay(void);
 
 /* The largest light delay, either way, that the player's memory of the
  * music holds at a sample rate. */

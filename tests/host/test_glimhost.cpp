@@ -565,6 +565,53 @@ TEST_F(Glimhost, LightDelayIsRefusedAheadOfLiveInputAndShownOnTheStatusLine)
     EXPECT_NE(t.err.find("| lights -35 ms"), std::string::npos) << t.err;
 }
 
+/* The light delay changed over --control while a file plays: three
+ * bursts of different tones, 1.5 s apart, each found by its own bin;
+ * after the first is seen the lights go 300 ms early, after the second
+ * 200 ms late. A plug-in of host API version 1 is not steered. */
+TEST_F(Glimhost, ControlMovesTheLightsWhileTheMusicPlays)
+{
+    const int rate = 44100, bins[] = {12, 60, 120};
+    std::vector<int16_t> s;
+    for (long n = 0; n < rate * 9 / 2; n++) {
+        long k = (n - rate) / (rate * 3 / 2), into = (n - rate) % (rate * 3 / 2);
+        int16_t v = n >= rate && into < 2048 ? host_run::tone(bins[k], 12000, n) : 0;
+        s.push_back(v);
+        s.push_back(v);
+    }
+    host_run::write_wav(tmp + "/bursts.wav", rate, 2, s);
+    unsigned short control = testing_udp::free_port();
+    std::vector<std::string> args = probe_args();
+    args.insert(args.begin(), GLIMHOST);
+    args.insert(args.end(), {"--control", std::to_string(control), tmp + "/bursts.wav"});
+    auto host = testing_process::start(args);
+    int asker = testing_udp::open_socket(0);
+    auto command = [&](const std::string &text) {
+        testing_udp::send_to(asker, control, text.data(), text.size());
+        auto line = testing_udp::receive(asker, 2000);
+        return std::string(line.begin(), line.end());
+    };
+    /* The callback at which each burst fills most of the window, waited for. */
+    auto heard = [&](int i) {
+        for (int waited = 0; waited < 10000; waited += 10, usleep(10000))
+            for (auto &c : callbacks(testing_process::out(host)))
+                if (c.peak == bins[i] - 1 && c.value > 6000)
+                    return c.n;
+        return -1L;
+    };
+    ASSERT_GE(heard(0), 0) << testing_process::err(host);
+    EXPECT_NE(command("delay -300").find("\"delay\":-300,"), std::string::npos);
+    ASSERT_GE(heard(1), 0);
+    EXPECT_NE(command("delay 200").find("\"delay\":200,"), std::string::npos);
+    EXPECT_NE(command("pattern rise").find("version 1"), std::string::npos);
+    ASSERT_TRUE(testing_process::wait_for(host, 10000));
+    close(asker);
+    EXPECT_EQ(testing_process::exit_code(host), 0) << testing_process::err(host);
+    const double per_ms = rate / 512.0 / 1000;
+    EXPECT_NEAR(heard(1) - heard(0), (1500 - 300) * per_ms, 1.0);
+    EXPECT_NEAR(heard(2) - heard(0), (3000 + 200) * per_ms, 1.0);
+}
+
 // ---- --pattern --------------------------------------------------------------
 
 TEST_F(Glimhost, PatternAndOptionsReachThePlugin)

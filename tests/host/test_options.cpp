@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/host_options.h"
+#include "host/player.h"
 
 namespace {
 
@@ -154,6 +155,19 @@ TEST(HostOptions, LightDelayEitherWayButNotAheadOfLiveInput)
     auto live = parse({"--light-delay", "-10", "--capture"});
     EXPECT_EQ(live.rc, -1);
     EXPECT_NE(live.err.find("--capture"), std::string::npos) << live.err;
+
+    /* The same, changed while playing (--control's "delay"). */
+    for (int is_live : {0, 1}) {
+        audio_source s = {"test", 44100, is_live, nullptr};
+        ASSERT_EQ(player_prepare(&s, nullptr, 0, 0), 0);  /* the delay left at 30 */
+        char err[160];
+        for (int ms : {-20, 2000, -2000, player_light_delay_limit_ms(44100) + 1, 30}) {
+            bool ok = (ms >= 0 || !is_live) && ms <= 2000;
+            int before = player_light_delay();
+            EXPECT_EQ(player_change_light_delay(ms, err, sizeof err) == 0, ok) << ms;
+            EXPECT_EQ(player_light_delay(), ok ? ms : before) << ms;
+        }
+    }
 }
 
 TEST(HostOptions, AnalyseAFileOrTheBuiltInMusicNotLiveInput)
