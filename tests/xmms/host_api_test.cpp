@@ -21,6 +21,7 @@ const char *const ALL_NAMES[] = {
     "spinning_stripe", "simple_equalizer", "ring_equalizer", "trailing_lines",
     "bar_equalizer",  "center_meter",   "vertical_meter", "swirl_meter",
     "vertical_spectrum", "warp_core",   "explosion",      "auto_pong",
+    "beat_pulse",     "beat_chase",
 };
 
 class HostApi : public ::testing::Test {
