@@ -113,6 +113,33 @@ TEST_F(WithSoundServer, PlaysAFileInStepWithTheStream)
     EXPECT_EQ(count(r.out, "probe: cleanup\n"), 1);
 }
 
+/* The stream reports its position in steps; still no click falls between
+ * two blocks, and none is analysed twice. */
+TEST_F(WithSoundServer, EveryClickIsSeenOnceThroughTheStream)
+{
+    std::vector<long> clicks;
+    std::string path = tmp + "/clicks.wav";
+    host_run::write_clicks(path, &clicks);
+    auto args = probe_args();
+    args.push_back(path);
+    auto r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.find("silently"), std::string::npos) << r.err;
+    std::vector<long> heard, expected;
+    size_t p = 0;
+    while ((p = r.out.find("probe: freq ", p)) != std::string::npos) {
+        long n;
+        int peak, value;
+        sscanf(r.out.c_str() + p, "probe: freq %ld peak %d value %d", &n, &peak, &value);
+        if (value > 0)
+            heard.push_back(n);
+        p++;
+    }
+    for (long at : clicks)
+        expected.push_back(at / 512 + 1);
+    EXPECT_EQ(heard, expected);
+}
+
 TEST_F(WithSoundServer, CaptureHearsWhatIsPlaying)
 {
     auto play_args = probe_args();
