@@ -20,6 +20,7 @@
 #include "host/player.h"
 #include "host/plugin.h"
 #include "host/private_display.h"
+#include "host/show_log.h"
 #include "loop/loop.h"
 
 namespace {
@@ -109,8 +110,8 @@ gboolean on_stop_signal(gint, GIOCondition, gpointer)
     return G_SOURCE_REMOVE;
 }
 
-/* Once a second on a terminal: source, callbacks a second, pattern, and
- * the lights' delay against the sound. */
+/* Once a second on a terminal: source, callbacks a second, pattern, the
+ * lights' delay against the sound, and the beat. */
 gboolean on_status(gpointer)
 {
     long now = player_callbacks();
@@ -120,11 +121,13 @@ gboolean on_status(gpointer)
     if (running)
         last_pattern = running;
     const char *current = last_pattern;
-    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s | lights %+d ms   ", source.name,
+    char beat[64];
+    show_log_beat_label(beat, sizeof beat);
+    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s | lights %+d ms%s   ", source.name,
             out_audible() ? "sound" : "silent", now - last_callbacks,
             current && enabled && !opts.has_pattern ? "pattern " : "",
             current && enabled && !opts.has_pattern ? current : pattern_label,
-            opts.light_delay_ms);
+            opts.light_delay_ms, beat);
     last_callbacks = now;
     return G_SOURCE_CONTINUE;
 }
@@ -222,6 +225,10 @@ int load_plugin(void)
     } else {
         snprintf(pattern_label, sizeof pattern_label, "random patterns");
     }
+    if (show_log_open(opts.beat_log, opts.pattern_log, err, sizeof err) != 0)
+        return fail(err);
+    if (opts.beat_log || opts.pattern_log)
+        player_set_observer(show_log_after_callback);
     return 0;
 }
 
@@ -249,6 +256,7 @@ int start_playing(void)
 {
     if (!source.live)
         out_open(source.rate, opts.mute);
+    player_set_fast(opts.fast);
     if (player_prepare(&source, vp, opts.rate, opts.frames) != 0)
         return fail("cannot plan the FFT");
     if (loop_catch_signals(LOOP_HUP) != 0)
@@ -260,7 +268,8 @@ int start_playing(void)
     if (vp->init)
         vp->init();
     printf("glimhost: playing %s at %d Hz, %.1f callbacks a second%s\n", source.name,
-           source.rate, player_rate(), source.live || out_audible() ? "" : ", silently");
+           source.rate, player_rate(),
+           opts.fast ? ", silently, as fast as they run" : source.live || out_audible() ? "" : ", silently");
     if (opts.light_delay_ms != 0)
         printf("glimhost: the lights come %d ms %s than the sound\n",
                opts.light_delay_ms < 0 ? -opts.light_delay_ms : opts.light_delay_ms,
@@ -290,6 +299,7 @@ int stop_playing(void)
         fputc('\n', stderr);
     out_close(player_result.load() == PLAYER_END_OF_SOURCE);
     source_close();
+    show_log_close();
     if (player_result.load() == PLAYER_ERROR)
         exit_status = 1;
     return exit_status;
