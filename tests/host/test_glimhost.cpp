@@ -89,7 +89,8 @@ TEST_F(Glimhost, HelpNeedsNoDisplay)
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("usage: glimhost"), std::string::npos);
     for (const char *opt : {"--demo", "--capture", "--mute", "--pattern", "--port", "--rate",
-                            "--frames", "--list-patterns", "--plugin", "--keep-playing"})
+                            "--frames", "--list-patterns", "--plugin", "--keep-playing",
+                            "--beat-log", "--pattern-log", "--fast"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(r.err, "");
 }
@@ -536,6 +537,22 @@ TEST_F(Glimhost, PatternAndOptionsReachThePlugin)
     EXPECT_NE(r.out.find("probe rise_init param=center=4 speed=2"), std::string::npos);
     /* handed over before the plug-in is enabled */
     EXPECT_LT(at(r.out, "probe: fixed pattern set"), at(r.out, "probe: init"));
+}
+
+/* A beat log from a plug-in that tells no beat, a log that cannot be
+ * written: one line, before the plug-in is enabled. */
+TEST_F(Glimhost, LogsThatCannotBeWrittenAreClearErrors)
+{
+    for (std::vector<std::string> log : {std::vector<std::string>{"--beat-log", tmp + "/b"},
+                                         {"--pattern-log", tmp + "/no/such/folder"}}) {
+        auto args = probe_args();
+        args.insert(args.end(), log.begin(), log.end());
+        auto r = run(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(host_run::lines(r.err), 1) << r.err;
+        EXPECT_NE(r.err.find(log[0]), std::string::npos) << r.err;
+        EXPECT_EQ(count(r.out, "probe: init"), 0);
+    }
 }
 
 TEST_F(Glimhost, UnknownPatternIsAClearError)
