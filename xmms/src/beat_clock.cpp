@@ -186,12 +186,11 @@ void watch_levels(const int16_t bins[256])
         low += bins[k] > 0 ? bins[k] : 0;
     for (int k = UPPER_FIRST; k < 256; k++)
         upper += bins[k] > 0 ? bins[k] : 0;
-    double l_low = log2(1.0 + low / 16.0), l_upper = log2(1.0 + upper / 16.0);
     if (!levels_started) {
         mean_low = low;
         mean_upper = upper;
-        ref_low = l_low;
-        ref_upper = l_upper;
+        ref_low = log2(1.0 + low / 16.0);
+        ref_upper = log2(1.0 + upper / 16.0);
         levels_started = true;
         return;
     }
@@ -200,8 +199,11 @@ void watch_levels(const int16_t bins[256])
     mean_upper += a * (upper - mean_upper);
     double m_low = log2(1.0 + mean_low / 16.0), m_upper = log2(1.0 + mean_upper / 16.0);
     bool quiet = m_upper < ref_upper - QUIET_FALL;
-    bool hit = l_upper >= ref_upper + HIT_ABOVE || l_low >= ref_low + HIT_ABOVE;
-    if (quiet && hit && quiet_for >= QUIET_SECONDS) {
+    /* the block itself, only once a return would count */
+    bool hit = quiet && quiet_for >= QUIET_SECONDS &&
+               (log2(1.0 + upper / 16.0) >= ref_upper + HIT_ABOVE ||
+                log2(1.0 + low / 16.0) >= ref_low + HIT_ABOVE);
+    if (hit) {
         drop_armed = true;
         armed_at = music_time;
         quiet_for = 0.0;
