@@ -267,9 +267,10 @@ int start_playing(void)
     enabled = true;
     if (vp->init)
         vp->init();
+    const char *how = opts.fast ? ", silently, as fast as they run"
+                      : source.live || out_audible() ? "" : ", silently";
     printf("glimhost: playing %s at %d Hz, %.1f callbacks a second%s\n", source.name,
-           source.rate, player_rate(),
-           opts.fast ? ", silently, as fast as they run" : source.live || out_audible() ? "" : ", silently");
+           source.rate, player_rate(), how);
     if (opts.light_delay_ms != 0)
         printf("glimhost: the lights come %d ms %s than the sound\n",
                opts.light_delay_ms < 0 ? -opts.light_delay_ms : opts.light_delay_ms,
