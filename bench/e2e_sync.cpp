@@ -163,7 +163,8 @@ void write_drum_midi(const std::string &path, int beats)
             ev.push_back({t + TICKS / 4, 0x89, note, 0});
         ev.push_back({t + TICKS * 3 / 4, 0x89, 42, 0});
     }
-    std::stable_sort(ev.begin(), ev.end(), [](const Event &a, const Event &b) { return a.tick < b.tick; });
+    std::stable_sort(ev.begin(), ev.end(),
+                     [](const Event &a, const Event &b) { return a.tick < b.tick; });
     std::string track("\x00\xff\x51\x03", 4); /* at 0, the tempo */
     uint32_t tempo = (uint32_t)(60e6 / DRUM_BPM);
     track += (char)(tempo >> 16);

@@ -54,25 +54,7 @@ protected:
     unsigned short port = 0;
 };
 
-/* Values the probe printed for each callback: peak index and value. */
-struct Callback {
-    long n;
-    int peak, value, row1;
-};
-
-std::vector<Callback> callbacks(const std::string &out)
-{
-    std::vector<Callback> v;
-    size_t p = 0;
-    while ((p = out.find("probe: freq ", p)) != std::string::npos) {
-        Callback c{};
-        sscanf(out.c_str() + p, "probe: freq %ld peak %d value %d row1 %d", &c.n, &c.peak,
-               &c.value, &c.row1);
-        v.push_back(c);
-        p++;
-    }
-    return v;
-}
+using host_run::callbacks;
 
 /* Position of the first occurrence, npos as a large number. */
 size_t at(const std::string &text, const std::string &what)

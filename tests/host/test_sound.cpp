@@ -126,15 +126,9 @@ TEST_F(WithSoundServer, EveryClickIsSeenOnceThroughTheStream)
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err.find("silently"), std::string::npos) << r.err;
     std::vector<long> heard, expected;
-    size_t p = 0;
-    while ((p = r.out.find("probe: freq ", p)) != std::string::npos) {
-        long n;
-        int peak, value;
-        sscanf(r.out.c_str() + p, "probe: freq %ld peak %d value %d", &n, &peak, &value);
-        if (value > 0)
-            heard.push_back(n);
-        p++;
-    }
+    for (auto &c : host_run::callbacks(r.out))
+        if (c.value > 0)
+            heard.push_back(c.n);
     for (long at : clicks)
         expected.push_back(at / 512 + 1);
     EXPECT_EQ(heard, expected);

@@ -390,8 +390,8 @@ void publish(const beat_state *s)
     glim_beat_state b;
     b.locked = view.locked;
     b.from_grid = view.from_grid;
-    b.bpm = view.from_grid ? (view.frames_per_beat > 0 ? 60.0 / (view.frames_per_beat * period) : 0.0)
-                           : s->bpm;
+    double seconds_a_beat = view.frames_per_beat * period;
+    b.bpm = !view.from_grid ? s->bpm : seconds_a_beat > 0 ? 60.0 / seconds_a_beat : 0.0;
     b.confidence = view.from_grid ? 1.0 : s->confidence;
     b.phase = beat_clock_phase(&view);
     b.beat_count = view.beat_count;

@@ -54,7 +54,8 @@ void glim_init(void)
     make_preview();
     analysis_reset();
     if (beat_clock_init() != 0)
-        fprintf(stderr, "glim: cannot set up the beat tracker; the lights will not follow the beat\n");
+        fprintf(stderr, "glim: cannot set up the beat tracker; the lights will not follow "
+                        "the beat\n");
     count_patterns();
     init_lights();
     srand(time(nullptr));
