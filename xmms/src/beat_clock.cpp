@@ -410,7 +410,6 @@ void clear_beat(void)
     memset(&view, 0, sizeof view);
     view.beats_per_bar = 4;
     view.loudness = -1.0;
-    view.seconds_per_callback = period;
     bars = 0;
     last_beat_time = next_beat_time = 0.0;
     live_beat_at = -1e9;
@@ -459,7 +458,6 @@ void beat_clock_feed(const int16_t bins[256])
     view.beat = 0;
     view.change = 0;
     view.since_beat += 1.0;
-    view.seconds_per_callback = period;
     double half = 0.5 * period;
     bool switched = false;
     if (incoming) {

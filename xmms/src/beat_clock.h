@@ -19,7 +19,6 @@ struct beat_view {
     long beat_count;       /* beats signalled so far */
     double since_beat;     /* callbacks since the latest beat, 0 in its own */
     double frames_per_beat; /* callbacks a beat; 0 while no tempo is known */
-    double seconds_per_callback;
     int change;            /* the pattern changes on this beat: a drop, or a
                               new section of the grid */
     int from_grid;         /* the beats come from the host's grid */

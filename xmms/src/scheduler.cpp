@@ -8,8 +8,9 @@
  * running time ends on the first beat of the bar after it has passed, and
  * a drop (or a new section of the host's grid) changes the pattern at
  * once, on its beat. With a grid the pattern drawn suits the section: a
- * busy, bright one when it is loud, a calm one when it is quiet. Without
- * a beat everything is as above, draw for draw.
+ * busy, bright one when it is loud, a calm one when it is quiet (a grid
+ * without sections draws from the table). Without a beat everything is as
+ * above, draw for draw.
  *
  * Runs on the player's rendering thread; only the current pattern's name
  * is read from other threads. */
@@ -263,7 +264,7 @@ void schedule(void)
         pattern_info ended = current_rec;
         say_deinit();
         stop_current();
-        if (b->from_grid && !fixed_set)
+        if (b->from_grid && !fixed_set && b->loudness >= 0)
             draw_for_section(b->loudness, b->change ? &ended : nullptr);
         else
             draw_pattern(b->change ? &ended : nullptr);
@@ -273,7 +274,7 @@ void schedule(void)
         say_deinit();
         stop_current();
     }
-    if (b->locked && b->from_grid && !fixed_set && current_pattern == -1)
+    if (b->locked && b->from_grid && !fixed_set && b->loudness >= 0 && current_pattern == -1)
         draw_for_section(b->loudness);
     else if (current_pattern == -1 || time_left < 0)
         draw_pattern();
