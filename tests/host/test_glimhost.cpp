@@ -56,25 +56,7 @@ protected:
     unsigned short port = 0;
 };
 
-/* Values the probe printed for each callback: peak index and value. */
-struct Callback {
-    long n;
-    int peak, value, row1;
-};
-
-std::vector<Callback> callbacks(const std::string &out)
-{
-    std::vector<Callback> v;
-    size_t p = 0;
-    while ((p = out.find("probe: freq ", p)) != std::string::npos) {
-        Callback c{};
-        sscanf(out.c_str() + p, "probe: freq %ld peak %d value %d row1 %d", &c.n, &c.peak,
-               &c.value, &c.row1);
-        v.push_back(c);
-        p++;
-    }
-    return v;
-}
+using host_run::callbacks;
 
 /* Position of the first occurrence, npos as a large number. */
 size_t at(const std::string &text, const std::string &what)
@@ -91,7 +73,8 @@ TEST_F(Glimhost, HelpNeedsNoDisplay)
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("usage: glimhost"), std::string::npos);
     for (const char *opt : {"--demo", "--capture", "--mute", "--pattern", "--port", "--rate",
-                            "--frames", "--list-patterns", "--plugin", "--keep-playing"})
+                            "--frames", "--list-patterns", "--plugin", "--keep-playing",
+                            "--beat-log", "--pattern-log", "--fast"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(r.err, "");
 }
@@ -423,7 +406,8 @@ TEST_F(Glimhost, FileAtItsOwnRateMixesToMonoAndEndsOnTime)
     EXPECT_NE(r.out.find("at 22050 Hz, 43.1 callbacks a second"), std::string::npos) << r.out;
     auto cb = callbacks(r.out);
     EXPECT_EQ(cb.size(), (size_t)((frames + 511) / 512));
-    for (size_t i = 1; i < cb.size(); i++) {
+    /* the last block is the file's end filled with silence */
+    for (size_t i = 1; i + 1 < cb.size(); i++) {
         EXPECT_EQ(cb[i].peak, 7);
         EXPECT_NEAR(cb[i].value, 8000, 80);
     }
@@ -495,59 +479,41 @@ TEST_F(Glimhost, NoSoundServerPlaysSilently)
     EXPECT_EQ(callbacks(r.out).size(), 10u);
 }
 
-// ---- --light-delay ----------------------------------------------------------
+// ---- blocks and --light-delay ---------------------------------------------
 
-/* Silence with one click, a burst of a tone, 1 s in; 1.5 s in all. */
-std::string click_file(const std::string &dir)
+/* Every sample is analysed once, in consecutive 512-sample blocks: each
+ * click shows in exactly one callback, its block's. Lights later than the
+ * sound start with blocks of silence (so the click comes that many
+ * callbacks later and the music's end is still shown); lights earlier
+ * hand the first blocks over at once. --fast cuts the same blocks. */
+TEST_F(Glimhost, EveryClickIsSeenOnceInItsOwnBlock)
 {
-    const int rate = 44100;
-    std::vector<int16_t> s;
-    for (long n = 0; n < rate * 3 / 2; n++) {
-        int16_t v = n >= rate && n < rate + 2048 ? host_run::tone(12, 12000, n) : 0;
-        s.push_back(v);
-        s.push_back(v);
-    }
-    std::string path = dir + "/click.wav";
-    host_run::write_wav(path, rate, 2, s);
-    return path;
-}
-
-struct ClickRun {
-    long click = -1;  /* the callback that first heard it */
-    long total = 0;   /* callbacks in all */
-};
-
-TEST_F(Glimhost, LightDelayMovesTheClickByItsCallbacks)
-{
-    std::string path = click_file(tmp);
-    auto play = [&](int delay) {
+    std::vector<long> clicks;
+    std::string path = tmp + "/clicks.wav";
+    host_run::write_clicks(path, &clicks);
+    const long blocks = (3 * 44100 + 511) / 512;
+    struct Case {
+        int delay;
+        bool fast;
+    };
+    for (Case c : {Case{0, false}, Case{-200, false}, Case{150, false}, Case{150, true}}) {
+        SCOPED_TRACE("--light-delay " + std::to_string(c.delay) + (c.fast ? " --fast" : ""));
         auto args = probe_args();
-        if (delay)
-            args.insert(args.end(), {"--light-delay", std::to_string(delay)});
-        args.push_back(path);
+        args.insert(args.end(), {"--light-delay", std::to_string(c.delay), path});
+        if (c.fast)
+            args.push_back("--fast");
         auto r = run(args);
         EXPECT_EQ(r.code, 0) << r.err;
-        ClickRun c;
+        long lead = c.delay > 0 ? (c.delay * 44100 / 1000 + 511) / 512 : 0;
         auto cb = callbacks(r.out);
-        c.total = (long)cb.size();
+        EXPECT_EQ((long)cb.size(), blocks + lead);
+        std::vector<long> heard, expected;
         for (auto &k : cb)
-            if (k.value > 0) {
-                c.click = k.n;
-                break;
-            }
-        return c;
-    };
-    /* The silent clock plays 512 samples a callback: 11.6 ms. */
-    const double period_ms = 512 * 1000.0 / 44100;
-    ClickRun plain = play(0);
-    ASSERT_GT(plain.click, 80) << "heard at 1 s, not before";
-    for (int delay : {-200, 150}) {
-        ClickRun moved = play(delay);
-        EXPECT_NEAR(moved.click - plain.click, delay / period_ms, 1.0) << "--light-delay " << delay;
-        /* the music still ends when it ends; later lights run on to show
-         * what was heard last */
-        double extra = delay > 0 ? delay / period_ms : 0;
-        EXPECT_NEAR(moved.total - plain.total, extra, 1.0) << "--light-delay " << delay;
+            if (k.value > 0)
+                heard.push_back(k.n);
+        for (long at : clicks)
+            expected.push_back(lead + at / 512 + 1);
+        EXPECT_EQ(heard, expected);
     }
 }
 
@@ -626,6 +592,22 @@ TEST_F(Glimhost, PatternAndOptionsReachThePlugin)
     EXPECT_NE(r.out.find("probe rise_init param=center=4 speed=2"), std::string::npos);
     /* handed over before the plug-in is enabled */
     EXPECT_LT(at(r.out, "probe: fixed pattern set"), at(r.out, "probe: init"));
+}
+
+/* A beat log from a plug-in that tells no beat, a log that cannot be
+ * written: one line, before the plug-in is enabled. */
+TEST_F(Glimhost, LogsThatCannotBeWrittenAreClearErrors)
+{
+    for (std::vector<std::string> log : {std::vector<std::string>{"--beat-log", tmp + "/b"},
+                                         {"--pattern-log", tmp + "/no/such/folder"}}) {
+        auto args = probe_args();
+        args.insert(args.end(), log.begin(), log.end());
+        auto r = run(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(host_run::lines(r.err), 1) << r.err;
+        EXPECT_NE(r.err.find(log[0]), std::string::npos) << r.err;
+        EXPECT_EQ(count(r.out, "probe: init"), 0);
+    }
 }
 
 TEST_F(Glimhost, UnknownPatternIsAClearError)

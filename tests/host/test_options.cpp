@@ -137,6 +137,14 @@ TEST(HostOptions, ContradictionsAndUnknownsAreRefused)
     EXPECT_EQ(u.rc, -1);
     EXPECT_NE(u.err.find("--portx"), std::string::npos);
     EXPECT_EQ(parse({"--plugin"}).rc, -1);
+    /* --fast runs a file silently, nothing else */
+    EXPECT_EQ(parse({"--fast", "--mute", "a.wav"}).o.fast, 1);
+    for (auto bad : std::vector<std::vector<std::string>>{
+             {"--fast", "a.wav"}, {"--fast", "--mute"}, {"--fast", "--mute", "--capture"}}) {
+        auto p = parse(bad);
+        EXPECT_EQ(p.rc, -1);
+        EXPECT_NE(p.err.find("--fast needs --mute and a FILE"), std::string::npos) << p.err;
+    }
 }
 
 TEST(HostOptions, LightDelayEitherWayButNotAheadOfLiveInput)
