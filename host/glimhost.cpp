@@ -25,6 +25,7 @@
 #include "host/private_display.h"
 #include "host/song_grid.h"
 #include "host/show_log.h"
+#include "host/status_line.h"
 #include "loop/loop.h"
 
 namespace {
@@ -130,10 +131,12 @@ gboolean on_status(gpointer)
     const char *current = last_pattern;
     char beat[64];
     show_log_beat_label(beat, sizeof beat);
-    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s | lights %+d ms%s   ", source.name,
-            out_audible() ? "sound" : "silent", now - last_callbacks,
-            current && enabled ? "pattern " : "", current && enabled ? current : pattern_label,
-            player_light_delay(), beat);
+    char text[512];
+    snprintf(text, sizeof text, "%s | %s | %5ld callbacks/s | %s%s | lights %+d ms%s", source.name,
+             out_audible() ? "sound" : "silent", now - last_callbacks,
+             current && enabled ? "pattern " : "", current && enabled ? current : pattern_label,
+             player_light_delay(), beat);
+    status_line_show(text);
     last_callbacks = now;
     return G_SOURCE_CONTINUE;
 }
@@ -402,7 +405,7 @@ int start_playing(void)
     host_health_start(source.name);
 
     g_unix_fd_add(loop_signal_fd(), G_IO_IN, on_stop_signal, nullptr);
-    status_line = isatty(2);
+    status_line = status_line_start();
     if (status_line)
         g_timeout_add(1000, on_status, nullptr);
     return 0;
@@ -414,8 +417,7 @@ int stop_playing(void)
 {
     gdk_threads_leave();
     song_grid_stop();
-    if (status_line)
-        fputc('\n', stderr);
+    status_line_end();
     out_close(player_result.load() == PLAYER_END_OF_SOURCE);
     source_close();
     show_log_close();
