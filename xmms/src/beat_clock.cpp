@@ -51,6 +51,9 @@ const double REFERENCE_RISE_SECONDS = 4.0, REFERENCE_FALL_SECONDS = 30.0;
  * early), when it waits for that beat. */
 const double DROP_EARLY_CALLBACKS = 2.0;
 const double DROP_ARMED_SECONDS = 0.5;
+/* A beat lost in the quiet stretch before a drop still counts: the
+ * tracker lets go in a long breakdown, and the drop is what ends it. */
+const double DROP_AFTER_BEAT_SECONDS = 10.0;
 
 /* A live beat this close (in beats) before the grid's first one is the
  * same beat: the switch does not flash twice. */
@@ -339,6 +342,7 @@ void grid_step(double t, double half, bool on, bool switched)
     while (grid_next < grid->num_beats && grid->beats[grid_next].time <= t + half)
         fired = grid_next++;
     view.from_grid = 1;
+    view.held = 0;
     view.locked = 1;
     double interval = grid_interval(grid, fired >= 0 ? fired : grid_next > 0 ? grid_next - 1 : 0);
     view.frames_per_beat = interval / period;
@@ -371,6 +375,7 @@ void live_step(const beat_state *s, bool on)
     view.from_grid = 0;
     view.loudness = -1.0;
     view.locked = s->locked;
+    view.held = 0;
     view.frames_per_beat = s->bpm > 0.0 ? 60.0 / (s->bpm * period) : 0.0;
     next_beat_time = s->next_beat;
     if (s->beat_now) {
@@ -379,7 +384,10 @@ void live_step(const beat_state *s, bool on)
             signal_beat(s->beat_in_bar, s->beats_per_bar, music_time);
     }
     double to_beat = view.frames_per_beat - view.since_beat;
-    if (drop_armed && on && view.locked && (view.beat || to_beat > DROP_EARLY_CALLBACKS)) {
+    bool beat_lost = on && !view.locked && music_time - live_beat_at < DROP_AFTER_BEAT_SECONDS;
+    view.held = beat_lost;
+    if (drop_armed && on &&
+        (beat_lost || (view.locked && (view.beat || to_beat > DROP_EARLY_CALLBACKS)))) {
         view.change = 1;
         drop_armed = false;
     }

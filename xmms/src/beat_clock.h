@@ -21,6 +21,8 @@ struct beat_view {
     double frames_per_beat; /* callbacks a beat; 0 while no tempo is known */
     int change;            /* the pattern changes on this beat: a drop, or a
                               new section of the grid */
+    int held;              /* unlocked, but a beat was followed moments ago (a
+                              breakdown): a running time waits for the drop */
     int from_grid;         /* the beats come from the host's grid */
     double loudness;       /* the grid section's loudness 0..1; -1 without */
 };

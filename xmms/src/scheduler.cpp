@@ -258,7 +258,7 @@ void schedule(void)
     take_steering();
     time_left--;
     const beat_view *b = beat_clock_view();
-    if (b->locked && current_pattern >= 0) {
+    if ((b->locked || b->held) && current_pattern >= 0) {
         if (!beat_change_due(b))
             return;
         pattern_info ended = current_rec;
