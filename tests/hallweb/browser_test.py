@@ -371,8 +371,10 @@ class Show(unittest.TestCase):
     def setUp(self):
         os.environ.pop("DISPLAY", None)
         os.environ["PULSE_SERVER"] = "unix:/nonexistent/hallweb-test"
-        control = free_udp_port()  # and four callbacks a second: no pattern ends by itself
-        self.show = Program("glimhost", "--headless", "--mute", "--rate", "4", "--pattern", "rise",
+        # four callbacks a second, and no grid: no pattern ends by itself, no beat
+        control = free_udp_port()
+        self.show = Program("glimhost", "--headless", "--mute", "--rate", "4", "--no-analysis",
+                            "--pattern", "rise",
                             "--port", str(free_udp_port()), "--control", str(control))
         self.web, self.port = start_console("--show", "127.0.0.1:%d" % control,
                                             "--feed", "Music=127.0.0.1:%d" % free_udp_port())
