@@ -319,6 +319,7 @@ TEST(TestFeedSim, HelpNamesItselfAndTheSimulator)
     EXPECT_EQ(help.rfind("Usage: testfeed_sim ", 0), 0u) << help;
     EXPECT_NE(help.find("simulator"), std::string::npos) << help;
     EXPECT_EQ(help.find("subscriber"), std::string::npos) << help;
+    EXPECT_EQ(help.find("\"Test pattern\" feed"), std::string::npos) << help;
     EXPECT_NE(help.find("--rate N"), std::string::npos) << help;
 }
 
