@@ -1,9 +1,11 @@
 /* glim_callback.cpp -- cost of the plug-in's spectrum callback as the
- * player calls it (analysis, scheduler, pattern, frame sent to ten
- * loopback subscribers, preview redrawn on a private Xvfb), of the sending
- * alone, and of each table pattern's frame alone. Built twice: the
- * nodraw build replaces the preview's drawing calls with empty ones, so
- * callback minus sending is the analysis and the pattern. */
+ * player calls it (analysis, beat tracker, scheduler, pattern, frame sent
+ * to ten loopback subscribers, preview redrawn on a private Xvfb), the
+ * same with the host telling each callback's music time, of the sending
+ * alone, and of each table pattern's frame and the beat patterns' alone.
+ * Built twice: the nodraw build replaces the preview's drawing calls with
+ * empty ones, so callback minus sending is the analysis, the beat and the
+ * pattern. */
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <gtk/gtk.h>
@@ -17,6 +19,7 @@
 
 #include "support/udp.h"
 #include "support/xvfb.h"
+#include "../xmms/glim_host_api.h"
 #include "../xmms/src/pattern.h"
 #include "../xmms/vis_plugin.h"
 
@@ -102,6 +105,11 @@ bool set_up()
     return true;
 }
 
+/* The host's music time for each callback (glimhost's way), or none (a
+ * player's: the plug-in counts callbacks at their measured rate). */
+void (*set_music_time)(double) = nullptr;
+double music_time = 0;
+
 /* range(0): subscribers; run the one without any first, before the
  * others have subscribed (they stay on the list for 3000 frames). */
 void BM_Callback(benchmark::State &state)
@@ -116,6 +124,8 @@ void BM_Callback(benchmark::State &state)
     fflush(stdout);
     dup2(fileno(quiet), 1);
     for (auto _ : state) {
+        if (set_music_time)
+            set_music_time(music_time += 512.0 / 44100.0);
         vp->render_freq(spectra[i++ % SPECTRA]);
         if (i % 500 == 0) {
             state.PauseTiming();
@@ -130,6 +140,14 @@ void BM_Callback(benchmark::State &state)
     dup2(saved, 1);
     close(saved);
     fclose(quiet);
+}
+
+void BM_CallbackWithMusicTime(benchmark::State &state)
+{
+    auto get = sym<const glim_host_api *(*)(int)>("glim_get_host_api");
+    set_music_time = ((const glim_host_api2 *)get(2))->set_music_time;
+    BM_Callback(state);
+    set_music_time = nullptr;
 }
 
 void BM_SendToTenSubscribers(benchmark::State &state)
@@ -191,6 +209,8 @@ int main(int argc, char **argv)
     benchmark::AddCustomContext("preview drawing", "on (Xvfb)");
 #endif
     benchmark::RegisterBenchmark("callback/subscribers", BM_Callback)->Arg(0)->Arg(SUBSCRIBERS);
+    benchmark::RegisterBenchmark("callback_music_time/subscribers", BM_CallbackWithMusicTime)
+        ->Arg(0);
     benchmark::RegisterBenchmark("send/10_subscribers", BM_SendToTenSubscribers);
     benchmark::RegisterBenchmark("frame/brightness_level", BM_PatternFrame,
                                  "brightness_level", nullptr);
@@ -200,6 +220,8 @@ int main(int argc, char **argv)
     benchmark::RegisterBenchmark("frame/spinning_stripe", BM_PatternFrame,
                                  "spinning_stripe", nullptr);
     benchmark::RegisterBenchmark("frame/rise", BM_PatternFrame, "rise", nullptr);
+    benchmark::RegisterBenchmark("frame/beat_pulse", BM_PatternFrame, "beat_pulse", nullptr);
+    benchmark::RegisterBenchmark("frame/beat_chase", BM_PatternFrame, "beat_chase", nullptr);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,7 +1,8 @@
 # The MQTT bridge: a command's way from the hub to the lamps (through
 # hallmqtt, the box driver and boxemu), against the driver's own control
-# socket and a bare MQTT message in the same run; and how soon the bridge
-# is back after the broker restarts. A private mosquitto; port 7878 free.
+# socket and a bare MQTT message in the same run; a show's pattern command
+# the same way through glimhost; and how soon the bridge is back after the
+# broker restarts. A private mosquitto; ports 7878 and 7879 free.
 if(NOT TARGET hallmqtt)
   return()
 endif()
@@ -11,6 +12,9 @@ target_include_directories(hallmqtt_latency PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(hallmqtt_latency PRIVATE boxline PkgConfig::MOSQUITTO_BENCH Threads::Threads)
 target_compile_definitions(hallmqtt_latency PRIVATE
   BOXEMU="$<TARGET_FILE:boxemu>" BOXDRIVER="$<TARGET_FILE:boxdriver>"
-  HALLMQTT="$<TARGET_FILE:hallmqtt>")
-add_dependencies(hallmqtt_latency boxemu boxdriver hallmqtt)
+  HALLMQTT="$<TARGET_FILE:hallmqtt>" GLIMHOST="$<TARGET_FILE:glimhost>")
+add_dependencies(hallmqtt_latency boxemu boxdriver hallmqtt glimhost)
+if(TARGET glim)
+  add_dependencies(hallmqtt_latency glim)
+endif()
 set_target_properties(hallmqtt_latency PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)

@@ -4,12 +4,17 @@
  * feed's frames, and boxemu shows what the boxes show at 38400 baud. For
  * scale, in the same run: the same change sent as keys straight to the
  * driver's control socket, and a bare MQTT message from one client to
- * another through the broker. Then the broker is killed and started again
- * after a few pauses, and the time from its restart until the bridge is
- * back ("online" again) is printed. A private mosquitto; the feed comes
- * from this program on port 7878, which must be free. */
+ * another through the broker. Then the show: glimhost plays silence,
+ * feeding the driver on 7879, and the hub switches between a pattern that
+ * stays dark in silence and one that lights a stripe, through hallmqtt and
+ * glimhost's control socket; for scale, the same commands straight to
+ * that socket. Then the broker is killed and started again after a few
+ * pauses, and the time from its restart until the bridge is back
+ * ("online" again) is printed. A private mosquitto; the feed comes from
+ * this program on port 7878, the show on 7879: both must be free. */
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -48,6 +53,18 @@ void report(const char *what, const std::vector<double> &ms)
 bool shows(const unsigned char lamps[60], bool bright)
 {
     return bright ? lamps[0] > 200 : lamps[0] > 60 && lamps[0] < 170;
+}
+
+/* Whether the lamps show a lit stripe (some lamps near full), or are all
+ * dark. */
+bool lit(const unsigned char lamps[60], bool stripe)
+{
+    int bright = 0, dark = 0;
+    for (int i = 0; i < 60; i++) {
+        bright += lamps[i] > 200;
+        dark += lamps[i] < 8;
+    }
+    return stripe ? bright >= 10 : dark == 60;
 }
 
 /* Milliseconds from now until the lamps show the wanted frame; -1 after 3 s. */
@@ -101,9 +118,24 @@ int main()
                 usleep((useconds_t)(wait / 1000));
         }
     });
+    /* The show: silence, so that a pattern alone decides what is lit. */
+    char music[] = "/tmp/hallmqtt_latency_XXXXXX";
+    int music_fd = mkstemp(music);
+    const uint32_t rate = 44100, seconds = 120, bytes = rate * 4 * seconds, riff = 36 + bytes;
+    const uint32_t fmt[] = {16, 1 | 2 << 16, rate, rate * 4, 4 | 16 << 16};
+    std::string wav = "RIFF" + std::string((const char *)&riff, 4) + "WAVEfmt " +
+                      std::string((const char *)fmt, sizeof fmt) + "data" +
+                      std::string((const char *)&bytes, 4) + std::string(bytes, '\0');
+    if (music_fd < 0 || write(music_fd, wav.data(), wav.size()) != (ssize_t)wav.size())
+        return 1;
+    close(music_fd);
+    unsigned short show_control = testing_udp::free_port();
+    auto show = testing_process::start({GLIMHOST, "--headless", "--mute", "--port", "7879",
+                                        "--control", std::to_string(show_control), music});
     auto bridge = testing_process::start({HALLMQTT, "--broker",
                                           "127.0.0.1:" + std::to_string(broker.port), "--driver",
-                                          "127.0.0.1:" + std::to_string(control)});
+                                          "127.0.0.1:" + std::to_string(control), "--show",
+                                          "127.0.0.1:" + std::to_string(show_control)});
     int status = 0;
     {
         Hub hub(broker.port, "hallway/#");
@@ -160,6 +192,58 @@ int main()
         report("floor: an MQTT message through the broker:", message);
         printf("hallmqtt_latency: command over keys, ratio of medians: %.2f\n",
                percentile(command, 0.5) / percentile(keys, 0.5));
+
+        /* The show's patterns on the lamps: the driver on its "Test
+         * pattern" feed (7879), where the show plays. */
+        std::vector<double> pattern, direct;
+        int asker2 = testing_udp::open_socket();
+        std::string answer;
+        for (int tries = 0; tries < 50 && answer.find("\"feed\":1,") == std::string::npos;
+             tries++) {
+            testing_udp::send_to(asker2, control, "1", 1);
+            auto line = testing_udp::receive(asker2, 100);
+            answer.assign(line.begin(), line.end());
+        }
+        if (status == 0 &&
+            !hub.wait_for("hallway/show/status", [](const std::string &p) { return p == "online"; },
+                          20000)) {
+            fprintf(stderr, "hallmqtt_latency: the show does not answer: %s\n",
+                    testing_process::err(show).c_str());
+            status = 1;
+        }
+        /* Timed: dark to the stripe, the moment a pattern's first frames
+         * show (going dark, the patterns fade out over some 200 ms). */
+        auto to_pattern = [&](bool stripe, bool over_mqtt) {
+            const char *name = stripe ? "spinning_stripe" : "brightness_level";
+            std::string text = std::string("pattern ") + name;
+            lamps.renew();
+            testing_udp::drain(lamps.sock);
+            long long t0 = now_ns();
+            if (over_mqtt)
+                hub.publish("hallway/show/pattern/set", name);
+            else
+                testing_udp::send_to(asker2, show_control, text.data(), text.size());
+            unsigned char frame[60];
+            bool shown = lamps.wait_for([&](const unsigned char *f) { return lit(f, stripe); },
+                                        3000, frame);
+            return shown ? (double)(now_ns() - t0) / 1e6 : -1;
+        };
+        for (int i = 0; i < TRIALS && status == 0; i++) {
+            for (bool over_mqtt : {true, false}) {
+                to_pattern(false, false);
+                usleep(100000);
+                (over_mqtt ? pattern : direct).push_back(to_pattern(true, over_mqtt));
+                usleep(100000);
+            }
+        }
+        close(asker2);
+        printf("hallmqtt_latency: the show (glimhost, silence, %.1f callbacks/s) on the lamps\n",
+               rate / 512.0);
+        report("MQTT pattern command to the lamps:", pattern);
+        report("floor: the same to the show's socket:", direct);
+        printf("hallmqtt_latency: pattern command over the show's socket, ratio of medians: "
+               "%.2f\n",
+               percentile(pattern, 0.5) / percentile(direct, 0.5));
     }
 
     /* The broker killed and started again after a pause: from its start
@@ -186,6 +270,8 @@ int main()
     feeding = false;
     feed.join();
     testing_process::stop(bridge);
+    testing_process::stop(show);
+    unlink(music);
     testing_process::stop(driver);
     emu.stop();
     testing_mosquitto::remove(broker);

@@ -9,3 +9,15 @@ if(TARGET hallweb)
   set_target_properties(hallweb_latency PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endif()
+
+# The lamps and the web console under a hostile host's loads, beside an
+# idle run; the programs of this build, or of another with --bin DIR.
+if(TARGET hallweb AND TARGET boxdriver AND TARGET testfeed)
+  add_executable(hallweb_hostile ${CMAKE_CURRENT_SOURCE_DIR}/hallweb_hostile.cpp)
+  target_link_libraries(hallweb_hostile PRIVATE util Threads::Threads)
+  target_include_directories(hallweb_hostile PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_compile_definitions(hallweb_hostile PRIVATE HALL_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+  add_dependencies(hallweb_hostile hallweb boxdriver testfeed)
+  set_target_properties(hallweb_hostile PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endif()

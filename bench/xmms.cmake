@@ -1,7 +1,8 @@
-# The plug-in's spectrum callback (analysis, scheduler, pattern, sending
-# to ten loopback subscribers) under Xvfb, with the preview drawing and
-# with it switched off, the sending alone, and each table pattern's frame
-# alone. Target: analysis + pattern under 2 microseconds a callback.
+# The plug-in's spectrum callback (analysis, beat tracker, scheduler,
+# pattern, sending to ten loopback subscribers) under Xvfb, with the
+# preview drawing and with it switched off, the sending alone, and each
+# table pattern's frame alone. Target: analysis, beat and pattern at most
+# 3 microseconds a callback (the nodraw build, no subscribers).
 if(benchmark_FOUND AND TARGET glim)
   foreach(variant glim_callback_bench glim_callback_nodraw_bench)
     add_executable(${variant} ${CMAKE_CURRENT_LIST_DIR}/glim_callback.cpp)

@@ -26,6 +26,7 @@
 #include "loop/loop_health.h"
 #include "wire/feed_sub.h"
 #include "wire/control.h"
+#include "wire/control_server.h"
 #include "wire/feeds.h"
 #include "wire/wire.h"
 
@@ -199,6 +200,7 @@ void describe_state(control_state *out)
 
 /* A key over the control socket is the console's own key. */
 const drvctl_hooks drvctl_hooks_table = {handle_key, describe_state};
+control_server control = {-1, nullptr, nullptr};
 
 /* One key from standard input, if there is one. At end of input (or when
  * the terminal is gone) the keyboard is left alone from then on and the
@@ -316,8 +318,13 @@ static int start_console(const box_options *options)
     feed_sub_init(&feed);
     if (subscribe(false) < 0)
         return -1;
-    if (options->control_port != CONTROL_PORT_NONE && drvctl_open(options->control_port) < 0)
+    char err[160];
+    if (options->control_port != CONTROL_PORT_NONE &&
+        control_server_open(&control, options->control_port, drvctl_answer,
+                            (void *)&drvctl_hooks_table, err, sizeof err) != 0) {
+        fprintf(stderr, "control: %s\n", err);
         return 1;
+    }
     set_raw_mode();
     display_menu();
     turn_ends = loop_now() + TURN_SECONDS;
@@ -353,15 +360,14 @@ static int console_turn()
     FD_SET(feed.sock, &readable);
     if (console_open)
         FD_SET(0, &readable);
-    int control = drvctl_fd();
-    if (control >= 0)
-        FD_SET(control, &readable);
+    if (control.sock >= 0)
+        FD_SET(control.sock, &readable);
     /* A turn waits up to half a second for input; a frame waiting for
      * the line wakes the loop sooner, for the line alone. */
     struct timeval timeout = loop_timeval_until(turn_ends, loop_now());
     int for_line = hall_line_timeout(&timeout);
-    int ready = select((feed.sock > control ? feed.sock : control) + 1, &readable, NULL, NULL,
-                       &timeout);
+    int ready = select((feed.sock > control.sock ? feed.sock : control.sock) + 1, &readable, NULL,
+                       NULL, &timeout);
     if (ready < 0)
         return 0;
     double now = loop_now();
@@ -371,13 +377,13 @@ static int console_turn()
         return 0;
     }
     turn_ends = now + TURN_SECONDS;
-    bool asked = control >= 0 && FD_ISSET(control, &readable);
+    bool asked = control.sock >= 0 && FD_ISSET(control.sock, &readable);
 
     if (FD_ISSET(feed.sock, &readable))
         read_feed();
     if (console_open && FD_ISSET(0, &readable) && read_console() < 0)
         return -1;
-    if (asked && drvctl_turn(&drvctl_hooks_table) < 0)
+    if (asked && control_server_turn(&control) < 0)
         return -1;
     hall_line_check();
     hall_line_service();

@@ -6,7 +6,13 @@
  * waits for the next one, and a newer frame replaces it meanwhile). A
  * silent feed's last frame goes again every second. When olad goes away
  * the feed stays subscribed and olad is tried again every second. Made to
- * run unattended: one line per event, SIGINT and SIGTERM end it with 0. */
+ * run unattended: one line per event, SIGINT and SIGTERM end it with 0.
+ *
+ * olad answers each frame (ola_link.h): while it has two unanswered, the
+ * newest frame waits and the ones it replaces are dropped and counted,
+ * and it goes the moment olad answers. A connection left unanswered for
+ * seconds is stuck (a stopped daemon, a corrupt stream) and is made
+ * afresh. The service manager hears that the loop is alive. */
 #include <math.h>
 #include <signal.h>
 #include <stdio.h>
@@ -18,6 +24,7 @@
 #include "dmx/dmx_patch.h"
 #include "dmx/ola_link.h"
 #include "loop/loop.h"
+#include "loop/loop_health.h"
 #include "wire/feed_sub.h"
 
 namespace {
@@ -26,6 +33,13 @@ const double FEED_SILENT_SECONDS = 2.0; /* when a quiet feed is worth a line */
 const double MAX_WAIT = 0.25;           /* the loop turns at least this often */
 const int MOST_READ_A_TURN = 256;       /* datagrams taken per turn */
 const double BLACKOUT_WAIT = 2.0;       /* for olad to confirm the last frame */
+const double DRAIN_WAIT = 0.5;          /* for olad to take the frames in hand at the end */
+const double DROPPING_SAID_AFTER = 0.5; /* dropping this long is worth a line */
+/* olad leaving a frame unanswered this long is stuck: a new connection.
+ * While new connections stay unanswered too the wait doubles, up to the
+ * most, since OLA's client keeps a little memory of each one given up. */
+const double STALL_SECONDS = 3.0;
+const double STALL_MOST_SECONDS = 60.0;
 
 struct sender {
     dmxout_options o;
@@ -41,6 +55,17 @@ struct sender {
     double last_send;
     double retry_at;              /* while olad is away: the next try */
     bool feed_silent;             /* said that the feed fell silent */
+    bool held;                    /* the newest frame's turn came while olad could not take it */
+    double dropping_since;        /* when the first of `dropped` was */
+    long dropped;                 /* frames replaced while held, since olad last took one */
+    long dropped_before;          /* ... and all the times before */
+    bool dropping_said;
+    bool outage;                  /* olad went away or stuck: say when it answers again */
+    double stall_wait;            /* how long olad may leave a frame unanswered */
+    long sent;                    /* frames handed to olad */
+    long sent_then;               /* ... at the last figure of frames a second */
+    long frames_per_second;
+    loop_every second;
 };
 
 long slot_of(const sender &s, double t)
@@ -48,23 +73,30 @@ long slot_of(const sender &s, double t)
     return (long)floor((t - s.grid_start) * s.o.dmx.rate);
 }
 
-/* Put the newest frame on the universe (olad is connected). */
+void lost_olad(sender &s, double t)
+{
+    if (!s.outage)
+        fprintf(stderr,
+                "dmxout: lost olad on port %u (connection closed); keeping the feed and trying "
+                "olad again every second\n",
+                s.o.dmx.ola_port);
+    s.outage = true;
+    s.retry_at = t + DMX_RETRY_SECONDS;
+}
+
+/* Put the newest frame on the universe (olad is ready for it). */
 void send_frame(sender &s, double t)
 {
     dmx_patch_apply(&s.patch, s.values, s.o.level, s.slots);
     s.last_slot = slot_of(s, t);
     s.last_send = t;
+    if (ola_link_send(&s.link, s.o.dmx.universe, s.slots, s.patch.slots) != 0) {
+        lost_olad(s, t); /* OLA's client gave the connection up */
+        return;
+    }
     s.pending = false;
-    ola_link_send(&s.link, s.o.dmx.universe, s.slots, s.patch.slots);
-}
-
-void lost_olad(sender &s, double t)
-{
-    fprintf(stderr,
-            "dmxout: lost olad on port %u (connection closed); keeping the feed and trying "
-            "olad again every second\n",
-            s.o.dmx.ola_port);
-    s.retry_at = t + DMX_RETRY_SECONDS;
+    s.held = false;
+    s.sent++;
 }
 
 void try_olad_again(sender &s, double t)
@@ -74,11 +106,85 @@ void try_olad_again(sender &s, double t)
         s.retry_at = t + DMX_RETRY_SECONDS;
         return;
     }
-    printf("dmxout: olad on port %u is back; sending to universe %ld again\n", s.o.dmx.ola_port,
-           s.o.dmx.universe);
-    /* the universe may have lost our levels with olad: send them at once */
+    /* the universe may have lost our levels with olad: send them at once;
+     * olad's answer says it is back */
     if (s.have_frame)
         s.pending = true;
+}
+
+/* Said once olad has answered on a new connection (at once when there is
+ * nothing to send yet). */
+void olad_back(sender &s)
+{
+    if (!s.outage || ola_link_fd(&s.link) < 0 || (s.have_frame && s.link.answers == 0))
+        return;
+    printf("dmxout: olad on port %u is back; sending to universe %ld again\n", s.o.dmx.ola_port,
+           s.o.dmx.universe);
+    s.outage = false;
+    s.stall_wait = STALL_SECONDS;
+}
+
+/* A frame left unanswered for the stall wait: close the connection and
+ * make a new one at once. */
+void check_stall(sender &s, double t)
+{
+    double since = ola_link_waiting_since(&s.link);
+    if (since <= 0 || t - since < s.stall_wait)
+        return;
+    if (!s.outage)
+        fprintf(stderr,
+                "dmxout: olad on port %u has not answered for %.0f s; connecting to it again\n",
+                s.o.dmx.ola_port, t - since);
+    /* a new connection that never answered either: wait longer next time */
+    if (s.outage && s.link.answers == 0)
+        s.stall_wait = fmin(s.stall_wait * 2, STALL_MOST_SECONDS);
+    s.outage = true;
+    ola_link_close(&s.link);
+    s.retry_at = t;
+}
+
+/* Dropping frames for olad's sake is said once it has lasted a moment,
+ * and again when the newest has gone to an olad that answers. */
+void say_dropping(sender &s, double t)
+{
+    if (s.dropped == 0)
+        return;
+    if (!s.held && !s.outage) {
+        if (s.dropping_said)
+            printf("dmxout: olad takes frames again; %ld dropped in %.1f s, the newest sent\n",
+                   s.dropped, t - s.dropping_since);
+        s.dropped_before += s.dropped;
+        s.dropped = 0;
+        s.dropping_said = false;
+    } else if (!s.dropping_said && !s.outage && t - s.dropping_since >= DROPPING_SAID_AFTER) {
+        printf("dmxout: olad is not taking frames; dropping all but the newest\n");
+        s.dropping_said = true;
+    }
+}
+
+/* The one-line state for the service manager: feed, olad, frames. */
+const char *describe_health(sender &s, double t, char *buf, size_t size)
+{
+    const char *olad = ola_link_fd(&s.link) < 0 ? "away"
+                       : s.outage               ? "not answering"
+                       : s.held                 ? "not taking frames"
+                                                : "up";
+    snprintf(buf, size, "Feed %s:%u %s; olad %s; %ld frames/s to universe %ld, %ld dropped",
+             s.o.feed_host, s.o.feed_port, feed_sub_live(&s.sub, t) ? "live" : "not live", olad,
+             s.frames_per_second, s.o.dmx.universe, s.dropped_before + s.dropped);
+    return buf;
+}
+
+void report_health(sender &s, double t)
+{
+    if (loop_every_due(&s.second, t)) {
+        s.frames_per_second = s.sent - s.sent_then;
+        s.sent_then = s.sent;
+    }
+    if (loop_health_due(t)) {
+        char status[256];
+        loop_health_alive(describe_health(s, t, status, sizeof status));
+    }
 }
 
 /* When the loop must turn next: the rate's next slot for a waiting frame,
@@ -87,10 +193,17 @@ double next_wake(const sender &s, double t)
 {
     double wake = t + MAX_WAIT;
     bool up = ola_link_fd(&s.link) >= 0;
-    if (up && s.pending)
+    /* while olad holds its share, its answer wakes the loop */
+    bool ready = ola_link_ready(&s.link);
+    if (ready && s.pending)
         wake = fmin(wake, s.grid_start + (double)(s.last_slot + 1) / s.o.dmx.rate);
-    if (up && s.have_frame)
+    if (ready && s.have_frame)
         wake = fmin(wake, s.last_send + DMX_REPEAT_SECONDS);
+    double since = ola_link_waiting_since(&s.link);
+    if (since > 0)
+        wake = fmin(wake, since + s.stall_wait);
+    if (s.dropped > 0 && !s.dropping_said && !s.outage)
+        wake = fmin(wake, s.dropping_since + DROPPING_SAID_AFTER);
     if (!up)
         wake = fmin(wake, s.retry_at);
     return wake;
@@ -138,6 +251,10 @@ int start_sending(sender &s)
     describe(s);
     s.grid_start = loop_now();
     s.last_slot = -1;
+    s.stall_wait = STALL_SECONDS;
+    loop_every_start(&s.second, 1.0, s.grid_start);
+    char status[256];
+    loop_health_ready(describe_health(s, s.grid_start, status, sizeof status));
     return 0;
 }
 
@@ -145,7 +262,13 @@ int start_sending(sender &s)
  * silent or comes back. */
 void take_feed(sender &s)
 {
-    if (feed_sub_read_newest(&s.sub, s.values, MOST_READ_A_TURN) > 0) {
+    int n = feed_sub_read_newest(&s.sub, s.values, MOST_READ_A_TURN);
+    if (n > 0) {
+        /* the frame waiting for olad, and all but the newest that came */
+        if (s.held && s.dropped++ == 0)
+            s.dropping_since = loop_now();
+        if (s.held)
+            s.dropped += n - 1;
         if (!s.have_frame)
             printf("dmxout: first frame from the feed\n");
         else if (s.feed_silent)
@@ -178,15 +301,21 @@ bool sending_turn(sender &s)
     take_feed(s);
 
     t = loop_now();
+    check_stall(s, t);
     if (ola_link_fd(&s.link) < 0 && t >= s.retry_at)
         try_olad_again(s, t);
-    if (ola_link_fd(&s.link) < 0)
-        return true;
+    olad_back(s);
     /* a new frame in a free slot of the rate's grid, or the last one
      * again after a second of silence (always a later slot) */
-    if ((s.pending && slot_of(s, t) > s.last_slot) ||
-        (s.have_frame && t - s.last_send >= DMX_REPEAT_SECONDS))
+    bool due = (s.pending && slot_of(s, t) > s.last_slot) ||
+               (s.have_frame && t - s.last_send >= DMX_REPEAT_SECONDS);
+    if (due && ola_link_ready(&s.link)) {
         send_frame(s, t);
+    } else if (due && s.pending) {
+        s.held = true;
+    }
+    say_dropping(s, t);
+    report_health(s, t);
     return true;
 }
 
@@ -204,6 +333,7 @@ void stop_sending(sender &s)
             fprintf(stderr, "dmxout: %s: olad did not take the channels at 0; stopping\n",
                     signal_name);
     } else {
+        ola_link_drain(&s.link, DRAIN_WAIT);
         printf("dmxout: %s: stopping; the lamps keep their levels\n", signal_name);
     }
     ola_link_close(&s.link);

@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "boxdriver/drvctl.h"
+#include "wire/control_server.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void describe(control_state *out)
 }
 
 const drvctl_hooks hooks = {take_key, describe};
+const control_server server = {-1, drvctl_answer, (void *)&hooks};
 
 } // namespace
 
@@ -45,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     keys_taken = 0;
     char answer[CONTROL_ANSWER_MAX];
     int len = -1;
-    if (drvctl_take(data + 1, size - 1, &from, &hooks, answer, sizeof answer, &len) != 0)
+    if (control_server_take(&server, data + 1, size - 1, &from, answer, sizeof answer, &len) != 0)
         abort();
     bool one_key = size == 2 && data[1] && strchr(CONTROL_KEYS, data[1]) && data[1] != '?';
     if (keys_taken != (local && one_key ? 1 : 0) || (keys_taken && last_key == 'q'))

@@ -35,6 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (m.token_len > WEB_TOKEN_MAX || strlen(m.token) != m.token_len)
             abort();
         break;
+    case WEB_MSG_NEXT:
+    case WEB_MSG_AUTO:
+        break;
     default:
         abort();
     }

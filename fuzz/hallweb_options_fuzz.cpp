@@ -1,7 +1,8 @@
 /* hallweb_options_fuzz.cpp -- the web console's command line: the input
  * split at NUL bytes into arguments. Whatever is accepted can be used as
- * it stands: addresses that parse, feeds named and in number, a refusal
- * of one line starting with the program's name. */
+ * it stands: addresses that parse, feeds named and in number, host names
+ * that let their requests in, a refusal of one line starting with the
+ * program's name. */
 #include <arpa/inet.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -40,5 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (o.token_file && !*o.token_file)
         abort();
+    /* every --allow-host name lets a request naming it in */
+    for (int i = 0; i < o.num_allow_hosts; i++)
+        if (!o.allow_hosts[i][0] || !web_host_allowed(&o, o.allow_hosts[i]))
+            abort();
     return 0;
 }

@@ -14,3 +14,9 @@ hall_add_fuzzer(host_soundfile_fuzz
 hall_add_fuzzer(song_cache_fuzz
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/song_cache_fuzz.cpp
   LIBS song)
+
+# A datagram on glimhost's control socket (--control): the server's
+# sender check, the show's command reader, the steering and the answer.
+hall_add_fuzzer(host_control_fuzz
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host_control_fuzz.cpp
+  LIBS hostcore wire_json)

@@ -6,5 +6,6 @@ hall_add_fuzzer(parse_string
 hall_add_fuzzer(parse_string_patterns
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/parse_string_patterns.cpp
           ${CMAKE_SOURCE_DIR}/xmms/src/pattern_options.cpp
-          ${CMAKE_SOURCE_DIR}/xmms/src/simple_patterns.cpp)
-target_link_libraries(parse_string_patterns PRIVATE m)
+          ${CMAKE_SOURCE_DIR}/xmms/src/simple_patterns.cpp
+          ${CMAKE_SOURCE_DIR}/xmms/src/beat_clock.cpp)
+target_link_libraries(parse_string_patterns PRIVATE glim_beat m)

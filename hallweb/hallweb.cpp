@@ -1,12 +1,15 @@
 /* hallweb.cpp -- the web console: light feeds live in any browser, and
- * the operator's controls of the box driver from a phone.
+ * the operator's controls of the box driver and the light show from a
+ * phone.
  *
  * The main thread is the frame loop: it waits on the feeds' sockets and
- * the driver's, takes the newest frame of each feed, hands it to the
- * pages at most 30 times a second, and sends everyone the feeds' figures
- * and the driver's state once a second and on every change. CivetWeb's
+ * the control sockets' links, takes the newest frame of each feed, hands
+ * it to the pages at most 30 times a second, and sends everyone the feeds'
+ * figures and the driver's and the show's state once a second and on
+ * every change. CivetWeb's
  * threads serve the page and the WebSockets (web_server.cpp); each page
- * has a sender thread of its own (web_clients.cpp). */
+ * has a sender thread of its own (web_clients.cpp). The frame loop tells
+ * the service manager that it is alive. */
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -17,10 +20,13 @@
 #include "hallweb/web_clients.h"
 #include "hallweb/web_driver.h"
 #include "hallweb/web_feeds.h"
+#include "hallweb/web_guard.h"
 #include "hallweb/web_options.h"
 #include "hallweb/web_server.h"
+#include "hallweb/web_show.h"
 #include "hallweb/web_token.h"
 #include "loop/loop.h"
+#include "loop/loop_health.h"
 
 namespace {
 
@@ -35,8 +41,8 @@ web_feed_status figures[WEB_MAX_FEEDS];  /* the feeds' figures of the last secon
 /* Who may use the controls, and a line saying so. */
 web_controls decide_controls(const char **why)
 {
-    if (!options.has_driver) {
-        *why = "off (no --driver)";
+    if (!options.has_driver && !options.has_show) {
+        *why = "off (no --driver or --show)";
         return WEB_CONTROLS_OFF;
     }
     if (options.token_file) {
@@ -57,13 +63,32 @@ web_controls decide_controls(const char **why)
 void send_status(double now, bool new_second)
 {
     web_driver_state driver;
+    web_show_state show;
     if (new_second)
         web_feeds_status(now, figures);
     web_driver_latest(&driver);
+    web_show_latest(&show);
     int n = web_message_status(status_text, sizeof status_text, figures, options.num_feeds,
-                               options.has_driver, &driver);
+                               options.has_driver ? &driver : nullptr,
+                               options.has_show ? &show : nullptr);
     if (n > 0)
         web_clients_post_status(status_text, (size_t)n);
+}
+
+/* The one-line state for the service manager: pages, feeds, driver. */
+const char *describe_health(char *buf, size_t size)
+{
+    int live = 0;
+    for (int i = 0; i < options.num_feeds; i++)
+        live += figures[i].live != 0;
+    web_driver_state driver;
+    web_driver_latest(&driver);
+    snprintf(buf, size, "%d pages; %d of %d feeds live%s", web_clients_count(), live,
+             options.num_feeds,
+             !options.has_driver ? ""
+             : driver.reachable  ? "; box driver answering"
+                                 : "; box driver not answering");
+    return buf;
 }
 
 /* The stop signals are the frame loop's: held back while the server's
@@ -97,6 +122,8 @@ int start_console()
         return 1;
     if (options.has_driver && web_driver_open(options.driver_host, options.driver_port) != 0)
         return 1;
+    if (options.has_show && web_show_open(options.show_host, options.show_port) != 0)
+        return 1;
     int port = web_server_start(&setup, err, sizeof err);
     if (port < 0) {
         fprintf(stderr, "%s\n", err);
@@ -108,8 +135,11 @@ int start_console()
                options.feeds[i].host, options.feeds[i].port);
     if (options.has_driver)
         printf("hallweb: box driver at %s:%u\n", options.driver_host, options.driver_port);
+    if (options.has_show)
+        printf("hallweb: light show at %s:%u\n", options.show_host, options.show_port);
     printf("hallweb: controls %s\n", controls_why);
     printf("hallweb: serving http://%s:%d/\n", options.listen_host, port);
+    loop_health_ready(describe_health(status_text, sizeof status_text));
     return 0;
 }
 
@@ -117,7 +147,7 @@ int start_console()
  * floor's descriptor, the last one polled. */
 void run_loop()
 {
-    struct pollfd fds[WEB_MAX_FEEDS + 3];
+    struct pollfd fds[WEB_MAX_FEEDS + 5];
     double next_status = loop_now() + STATUS_SECONDS;
     double wait = 0;
     while (!loop_stop_signal()) {
@@ -125,6 +155,11 @@ void run_loop()
         if (options.has_driver) {
             fds[n] = {web_driver_fd(), POLLIN, 0};
             fds[n + 1] = {web_driver_wake_fd(), POLLIN, 0};
+            n += 2;
+        }
+        if (options.has_show) {
+            fds[n] = {web_show_fd(), POLLIN, 0};
+            fds[n + 1] = {web_show_wake_fd(), POLLIN, 0};
             n += 2;
         }
         fds[n] = {loop_signal_fd(), POLLIN, 0};
@@ -140,11 +175,18 @@ void run_loop()
         now = loop_now();
         wait = web_feeds_turn(fds, now);
         bool changed = web_driver_turn(now, &wait) != 0;
+        changed = web_show_turn(now, &wait) != 0 || changed;
         bool new_second = now >= next_status;
         if (changed || new_second)
             send_status(now, new_second);
-        if (new_second)
+        if (new_second) {
+            web_guard_tick(now);
             next_status = now + STATUS_SECONDS;
+        }
+        if (loop_health_due(now)) {
+            char health[256];
+            loop_health_alive(describe_health(health, sizeof health));
+        }
     }
 }
 
@@ -153,6 +195,7 @@ void stop_console()
     printf("hallweb: stopping\n");
     web_server_stop();
     web_driver_close();
+    web_show_close();
     web_feeds_close();
 }
 

@@ -9,6 +9,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -25,6 +26,7 @@ struct client {
     std::condition_variable wake;   /* the sender: something to send or stop */
     std::condition_variable idle;   /* detach and reply: a write has ended */
     void *conn = nullptr;           /* null while the slot is free */
+    char addr[48] = "";             /* the page's address */
     bool ready = false;             /* the handshake is done */
     bool busy = false;              /* the sender is writing to conn */
     bool failed = false;            /* a write failed: nothing more goes */
@@ -39,6 +41,9 @@ struct client {
     char status[WEB_STATUS_MAX];
     bool frame_pending = false;
     unsigned char frame[WEB_FRAME_MESSAGE];
+    bool behind = false;            /* the page has not taken what it has: wait for a post */
+    double behind_since = 0;        /* ... since when it has been so */
+    bool dropped = false;           /* its connection was closed for it */
     std::thread sender;
 };
 
@@ -50,7 +55,34 @@ web_writer writer;
 bool has_work(const client &c)
 {
     return c.conn && c.ready && !c.failed &&
-           (c.reply_pending || c.status_pending || c.frame_pending);
+           (c.reply_pending || (!c.behind && (c.status_pending || c.frame_pending)));
+}
+
+double seconds_now()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+/* Whether the page has taken what it was sent; one that has not for
+ * WEB_PAGE_GONE_SECONDS loses its connection. Under the slot's lock:
+ * a quick look at the socket. */
+bool keeps_up(client *c)
+{
+    if (!writer.unsent || writer.unsent(c->conn) <= WEB_UNSENT_MAX) {
+        c->behind_since = 0;
+        return true;
+    }
+    double now = seconds_now();
+    if (c->behind_since == 0)
+        c->behind_since = now;
+    else if (now - c->behind_since >= WEB_PAGE_GONE_SECONDS && !c->dropped && writer.drop) {
+        c->dropped = true;
+        writer.drop(c->conn);
+    }
+    c->behind = true;
+    return false;
 }
 
 /* One slot's sender: take the most urgent message (reply, then status,
@@ -70,6 +102,8 @@ void sender_loop(client *c)
             len = c->reply_len;
             memcpy(text, c->reply, len);
             c->reply_pending = false;
+        } else if (!keeps_up(c)) {
+            continue; /* the next post looks again */
         } else if (c->status_pending) {
             len = c->status_len;
             memcpy(text, c->status, len);
@@ -128,22 +162,32 @@ void web_clients_stop(void)
             c.sender.join();
 }
 
-int web_clients_attach(void *conn)
+int web_clients_attach(void *conn, const char *addr)
 {
     std::lock_guard<std::mutex> a(attach_lock);
+    int free_slot = -1, same_host = 0;
     for (int i = 0; i < WEB_MAX_CLIENTS; i++) {
         client &c = clients[i];
         std::lock_guard<std::mutex> g(c.lock);
-        if (c.conn)
-            continue;
-        c.conn = conn;
-        c.ready = c.busy = c.failed = c.detaching = false;
-        c.view = 0;
-        c.may_control = false;
-        c.reply_pending = c.status_pending = c.frame_pending = false;
-        return i;
+        if (!c.conn && free_slot < 0)
+            free_slot = i;
+        same_host += c.conn && strcmp(c.addr, addr) == 0;
     }
-    return -1;
+    if (same_host >= WEB_MAX_PER_HOST)
+        return WEB_CLIENTS_HOST_FULL;
+    if (free_slot < 0)
+        return WEB_CLIENTS_FULL;
+    client &c = clients[free_slot];
+    std::lock_guard<std::mutex> g(c.lock);
+    c.conn = conn;
+    snprintf(c.addr, sizeof c.addr, "%s", addr);
+    c.ready = c.busy = c.failed = c.detaching = false;
+    c.behind = c.dropped = false;
+    c.behind_since = 0;
+    c.view = 0;
+    c.may_control = false;
+    c.reply_pending = c.status_pending = c.frame_pending = false;
+    return free_slot;
 }
 
 void web_clients_ready(int slot, const char *hello, size_t len)
@@ -201,6 +245,7 @@ void web_clients_post_frame(int feed, const unsigned char levels[60])
         c.frame[0] = (unsigned char)feed;
         memcpy(c.frame + 1, levels, 60);
         c.frame_pending = true;
+        c.behind = false;
         c.wake.notify_one();
     }
 }
@@ -216,6 +261,7 @@ void web_clients_post_status(const char *text, size_t len)
         memcpy(c.status, text, len);
         c.status_len = len;
         c.status_pending = true;
+        c.behind = false;
         c.wake.notify_one();
     }
 }

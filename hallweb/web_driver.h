@@ -1,15 +1,12 @@
-/* web_driver.h -- the link to the box driver's control socket: asks for
- * its state a few times a second, keeps the newest answer, and turns the
- * pages' requests (a feed, a level) into the driver's keys. The frame loop
- * owns the socket; pages' threads only leave requests, newest wins, and
- * wake the loop. */
+/* web_driver.h -- the link to the box driver's control socket (a
+ * wire/control_link.h record): asks for its state a few times a second,
+ * keeps the newest answer, and turns the pages' requests (a feed, a level)
+ * into the driver's keys. The frame loop owns the socket; pages' threads
+ * only leave requests, newest wins, and wake the loop. */
 #ifndef HALLWEB_WEB_DRIVER_H
 #define HALLWEB_WEB_DRIVER_H
 
 #include "hallweb/web_message.h"
-
-#define WEB_DRIVER_ASK_SECONDS 0.25  /* between questions ("?") */
-#define WEB_DRIVER_LOST_SECONDS 1.5  /* silent this long: not reachable */
 
 /* Open a socket towards the driver at host:port. 0, or -1 after a
  * message. Also makes the wake-up descriptor. */

@@ -1,6 +1,5 @@
 /* web_message.cpp -- reading and writing the JSON that crosses the
- * WebSocket, and reading the box driver's answer line (web_message.h).
- * cJSON does the JSON; no state here. */
+ * WebSocket (web_message.h). cJSON does the JSON; no state here. */
 #include "hallweb/web_message.h"
 
 #include <cjson/cJSON.h>
@@ -33,19 +32,6 @@ int print_into(cJSON *root, char *buf, size_t size)
         return -1;
     }
     return (int)strlen(buf);
-}
-
-/* Copy a name of at most WEB_NAME_MAX bytes, cut at a character boundary. */
-void copy_name(char out[WEB_NAME_MAX + 1], const char *name)
-{
-    size_t n = strlen(name);
-    if (n > WEB_NAME_MAX) {
-        n = WEB_NAME_MAX;
-        while (n > 0 && ((unsigned char)name[n] & 0xc0) == 0x80)
-            n--;
-    }
-    memcpy(out, name, n);
-    out[n] = '\0';
 }
 
 } // namespace
@@ -102,15 +88,18 @@ int web_message_parse(const char *text, size_t len, web_message *m, char *err, s
         else
             snprintf(err, errlen, "level needs \"level\", 0 to %d in steps of %d",
                      CONTROL_LEVEL_MAX, CONTROL_LEVEL_STEP);
+    } else if (strcmp(t, "next") == 0 || strcmp(t, "auto") == 0) {
+        m->kind = t[0] == 'n' ? WEB_MSG_NEXT : WEB_MSG_AUTO;
+        result = 0;
     } else {
-        snprintf(err, errlen, "unknown message type; known: view, auth, select, level");
+        snprintf(err, errlen, "unknown message type; known: view, auth, select, level, next, auto");
     }
     cJSON_Delete(root);
     return result;
 }
 
 int web_message_hello(char *buf, size_t size, const web_feed_arg *feeds, int num_feeds,
-                      int has_driver, web_controls controls)
+                      int has_driver, int has_show, web_controls controls)
 {
     static const char *const control_names[] = {"off", "token", "open"};
     cJSON *root = cJSON_CreateObject();
@@ -127,11 +116,12 @@ int web_message_hello(char *buf, size_t size, const web_feed_arg *feeds, int num
     cJSON_AddStringToObject(root, "controls", control_names[controls]);
     cJSON_AddNumberToObject(root, "levelStep", CONTROL_LEVEL_STEP);
     cJSON_AddNumberToObject(root, "levelMax", CONTROL_LEVEL_MAX);
+    cJSON_AddBoolToObject(root, "show", has_show);
     return print_into(root, buf, size);
 }
 
 int web_message_status(char *buf, size_t size, const web_feed_status *feeds, int num_feeds,
-                       int has_driver, const web_driver_state *driver)
+                       const web_driver_state *driver, const web_show_state *show)
 {
     cJSON *root = cJSON_CreateObject();
     cJSON_AddStringToObject(root, "type", "status");
@@ -142,16 +132,34 @@ int web_message_status(char *buf, size_t size, const web_feed_status *feeds, int
         cJSON_AddBoolToObject(f, "live", feeds[i].live);
         cJSON_AddItemToArray(list, f);
     }
-    if (has_driver) {
+    if (driver) {
+        const control_answer *a = &driver->heard;
         cJSON *d = cJSON_AddObjectToObject(root, "driver");
         cJSON_AddBoolToObject(d, "reachable", driver->reachable);
         if (driver->reachable) {
             cJSON *names = cJSON_AddArrayToObject(d, "feeds");
-            for (int i = 0; i < driver->num_feeds; i++)
-                cJSON_AddItemToArray(names, cJSON_CreateString(driver->names[i]));
-            cJSON_AddNumberToObject(d, "feed", driver->feed);
-            cJSON_AddNumberToObject(d, "level", driver->level);
-            cJSON_AddBoolToObject(d, "live", driver->live);
+            for (int i = 0; i < a->num_feeds; i++)
+                cJSON_AddItemToArray(names, cJSON_CreateString(a->names[i]));
+            cJSON_AddNumberToObject(d, "feed", a->feed);
+            cJSON_AddNumberToObject(d, "level", a->level);
+            cJSON_AddBoolToObject(d, "live", a->live);
+        }
+    }
+    if (show) {
+        const show_answer *a = &show->heard;
+        cJSON *d = cJSON_AddObjectToObject(root, "show");
+        cJSON_AddBoolToObject(d, "reachable", show->reachable);
+        if (show->reachable) {
+            if (a->has_pattern)
+                cJSON_AddStringToObject(d, "pattern", a->pattern);
+            else
+                cJSON_AddNullToObject(d, "pattern");
+            cJSON_AddBoolToObject(d, "fixed", a->fixed);
+            cJSON_AddNumberToObject(d, "delay", a->delay_ms);
+            if (a->has_tempo)
+                cJSON_AddNumberToObject(d, "tempo", round(a->tempo * 10) / 10);
+            if (a->has_locked)
+                cJSON_AddBoolToObject(d, "locked", a->locked);
         }
     }
     return print_into(root, buf, size);
@@ -171,38 +179,4 @@ int web_message_error(char *buf, size_t size, const char *text)
     cJSON_AddStringToObject(root, "type", "error");
     cJSON_AddStringToObject(root, "error", text);
     return print_into(root, buf, size);
-}
-
-int web_driver_parse(const char *text, size_t len, web_driver_state *s)
-{
-    cJSON *root = cJSON_ParseWithLength(text, len);
-    const cJSON *feeds = cJSON_GetObjectItemCaseSensitive(root, CONTROL_FIELD_FEEDS);
-    const cJSON *live = cJSON_GetObjectItemCaseSensitive(root, CONTROL_FIELD_LIVE);
-    web_driver_state got;
-    memset(&got, 0, sizeof got);
-    got.reachable = 1;
-    got.feed = whole_number(cJSON_GetObjectItemCaseSensitive(root, CONTROL_FIELD_FEED), 0, 9);
-    got.level = whole_number(cJSON_GetObjectItemCaseSensitive(root, CONTROL_FIELD_LEVEL), 0,
-                             CONTROL_LEVEL_MAX);
-    bool ok = cJSON_IsObject(root) && cJSON_IsArray(feeds) && cJSON_IsBool(live) &&
-              got.feed >= 0 && got.level >= 0;
-    const cJSON *list = ok ? feeds : nullptr;
-    const cJSON *f;
-    cJSON_ArrayForEach(f, list)
-    {
-        const cJSON *name = cJSON_GetObjectItemCaseSensitive(f, CONTROL_FIELD_NAME);
-        if (!cJSON_IsString(name)) {
-            ok = false;
-            break;
-        }
-        if (got.num_feeds < CONTROL_MAX_FEEDS)
-            copy_name(got.names[got.num_feeds++], name->valuestring);
-    }
-    if (ok)
-        got.live = cJSON_IsTrue(live);
-    cJSON_Delete(root);
-    if (!ok)
-        return -1;
-    *s = got;
-    return 0;
 }

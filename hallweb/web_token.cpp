@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int web_token_parse(const char *bytes, size_t len, char out[WEB_TOKEN_MAX + 1], char *err,
@@ -43,6 +44,14 @@ int web_token_load(const char *path, char out[WEB_TOKEN_MAX + 1], char *err, siz
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         snprintf(err, errlen, "open(%s): %s", path, strerror(errno));
+        return -1;
+    }
+    /* A token others can read is no guard: say so rather than serve. */
+    struct stat st;
+    if (fstat(fd, &st) == 0 && (st.st_mode & S_IROTH)) {
+        snprintf(err, errlen, "%s: others can read it (mode %03o); chmod o-rw %s first", path,
+                 (unsigned)(st.st_mode & 0777), path);
+        close(fd);
         return -1;
     }
     char bytes[WEB_TOKEN_FILE_MAX + 1];

@@ -16,7 +16,8 @@
 int web_token_parse(const char *bytes, size_t len, char out[WEB_TOKEN_MAX + 1], char *err,
                     size_t errlen);
 
-/* Read and parse the token file at path. 0, or -1 with a one-line reason
+/* Read and parse the token file at path, refused when others (neither
+ * its owner nor its group) may read it. 0, or -1 with a one-line reason
  * (naming the file) in err. */
 int web_token_load(const char *path, char out[WEB_TOKEN_MAX + 1], char *err, size_t errlen);
 

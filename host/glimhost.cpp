@@ -17,11 +17,14 @@
 #include "host/audio_out.h"
 #include "host/audio_source.h"
 #include "host/demo_music.h"
+#include "host/host_control.h"
+#include "host/host_health.h"
 #include "host/host_options.h"
 #include "host/player.h"
 #include "host/plugin.h"
 #include "host/private_display.h"
 #include "host/song_grid.h"
+#include "host/show_log.h"
 #include "loop/loop.h"
 
 namespace {
@@ -114,8 +117,8 @@ gboolean on_stop_signal(gint, GIOCondition, gpointer)
     return G_SOURCE_REMOVE;
 }
 
-/* Once a second on a terminal: source, callbacks a second, pattern, and
- * the lights' delay against the sound. */
+/* Once a second on a terminal: source, callbacks a second, pattern, the
+ * lights' delay against the sound, and the beat. */
 gboolean on_status(gpointer)
 {
     long now = player_callbacks();
@@ -125,11 +128,12 @@ gboolean on_status(gpointer)
     if (running)
         last_pattern = running;
     const char *current = last_pattern;
-    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s | lights %+d ms   ", source.name,
+    char beat[64];
+    show_log_beat_label(beat, sizeof beat);
+    fprintf(stderr, "\r%s | %s | %5ld callbacks/s | %s%s | lights %+d ms%s   ", source.name,
             out_audible() ? "sound" : "silent", now - last_callbacks,
-            current && enabled && !opts.has_pattern ? "pattern " : "",
-            current && enabled && !opts.has_pattern ? current : pattern_label,
-            opts.light_delay_ms);
+            current && enabled ? "pattern " : "", current && enabled ? current : pattern_label,
+            player_light_delay(), beat);
     last_callbacks = now;
     return G_SOURCE_CONTINUE;
 }
@@ -200,6 +204,28 @@ void start_analysis(void)
     }
     if (loop_seconds() > 0)
         g_timeout_add_seconds(60, on_grid_refresh, nullptr);
+}
+
+/* --fast: the grid before the first callback, so that a run on the
+ * music's clock is the same each time (in real time it comes when the
+ * analysis is done, about a second in). */
+void analyse_before_playing(void)
+{
+    if (opts.no_analysis || !plugin_api2())
+        return;
+    static song_analysis a;
+    char note[96], err[160], what[160];
+    if (song_grid_obtain(opts.file, nullptr, &a, note, sizeof note, err, sizeof err) != 0) {
+        printf("glimhost: no beat grid: %s\n", err);
+        return;
+    }
+    if (a.verdict == SONG_BEATS && song_grid_hand_over(plugin_api2(), &a, 0, 0) == 0)
+        printf("glimhost: beat grid handed to the plug-in: %s (%s)\n",
+               song_analysis_describe(&a, what, sizeof what), note);
+    else
+        printf("glimhost: no beat grid (%s): the plug-in follows the music by itself\n",
+               song_analysis_describe(&a, what, sizeof what));
+    song_analysis_free(&a);
 }
 
 void *render_main(void *)
@@ -310,6 +336,10 @@ int load_plugin(void)
     } else {
         snprintf(pattern_label, sizeof pattern_label, "random patterns");
     }
+    if (show_log_open(opts.beat_log, opts.pattern_log, err, sizeof err) != 0)
+        return fail(err);
+    if (opts.beat_log || opts.pattern_log)
+        player_set_observer(show_log_after_callback);
     return 0;
 }
 
@@ -337,6 +367,7 @@ int start_playing(void)
 {
     if (!source.live)
         out_open(source.rate, opts.mute);
+    player_set_fast(opts.fast);
     if (player_prepare(&source, vp, opts.rate, opts.frames) != 0)
         return fail("cannot plan the FFT");
     if (loop_catch_signals(LOOP_HUP) != 0)
@@ -347,8 +378,10 @@ int start_playing(void)
     enabled = true;
     if (vp->init)
         vp->init();
+    const char *how = opts.fast ? ", silently, as fast as they run"
+                      : source.live || out_audible() ? "" : ", silently";
     printf("glimhost: playing %s at %d Hz, %.1f callbacks a second%s\n", source.name,
-           source.rate, player_rate(), source.live || out_audible() ? "" : ", silently");
+           source.rate, player_rate(), how);
     if (opts.light_delay_ms != 0)
         printf("glimhost: the lights come %d ms %s than the sound\n",
                opts.light_delay_ms < 0 ? -opts.light_delay_ms : opts.light_delay_ms,
@@ -356,13 +389,17 @@ int start_playing(void)
     if (vp->playback_start)
         vp->playback_start();
     playback_began = g_get_monotonic_time();
+    if (opts.fast)
+        analyse_before_playing();
     if (pthread_create(&render_thread, nullptr, render_main, nullptr) != 0) {
         gdk_threads_leave();
         disable(true);
         return fail("cannot start the rendering thread");
     }
     render_running = true;
-    start_analysis();
+    if (!opts.fast)
+        start_analysis();
+    host_health_start(source.name);
 
     g_unix_fd_add(loop_signal_fd(), G_IO_IN, on_stop_signal, nullptr);
     status_line = isatty(2);
@@ -381,6 +418,7 @@ int stop_playing(void)
         fputc('\n', stderr);
     out_close(player_result.load() == PLAYER_END_OF_SOURCE);
     source_close();
+    show_log_close();
     if (player_result.load() == PLAYER_ERROR)
         exit_status = 1;
     return exit_status;
@@ -402,6 +440,9 @@ int main(int argc, char **argv)
     int failed = open_music();
     if (!failed)
         failed = load_plugin();
+    if (!failed && opts.control_port &&
+        host_control_start(opts.control_port, opts.has_pattern, err, sizeof err) != 0)
+        failed = fail(err);
     if (!failed)
         failed = open_display(&argc, &argv);
     if (!failed)

@@ -95,7 +95,8 @@ const cli_opt rows[] = {
     {.name = "rate", .kind = CLI_DOUBLE, .arg = "HZ",
      .help = "spectrum callbacks a second; the music still plays in real time, each callback "
              "analyses the newest 512 samples played",
-     .dflt = "one per 512 samples played, about 86 at 44.1 kHz", .min = 0.1, .max = 20000,
+     .dflt = "one per block of 512 samples, each block analysed once as it is heard, about 86 "
+             "at 44.1 kHz", .min = 0.1, .max = 20000,
      CLI_INTO(host_options, rate), .flags = CLI_SHOWN},
     {.name = "frames", .kind = CLI_INT, .help = "stop after N callbacks", .dflt = "no limit",
      .min = 1, .max = 2147483647, CLI_INTO(host_options, frames), .flags = CLI_SHOWN},
@@ -105,6 +106,24 @@ const cli_opt rows[] = {
              "will be heard -MS from now, to make up for the lamps' own path",
      .dflt = "0", .min = -HOST_LIGHT_DELAY_MAX_MS, .max = HOST_LIGHT_DELAY_MAX_MS,
      CLI_INTO(host_options, light_delay_ms)},
+    {.name = "control", .kind = CLI_INT, .arg = "PORT",
+     .help = "take the show's commands (?, pattern NAME[:OPTS], auto, next, delay MS) as "
+             "UDP datagrams on 127.0.0.1:PORT, answering each with the pattern, the light "
+             "delay and the tempo as a line of JSON (for hallmqtt and hallweb --show)",
+     .dflt = "none", .min = 1, .max = 65535, CLI_INTO(host_options, control_port),
+     .flags = CLI_SHOWN},
+    {.name = "beat-log", .kind = CLI_PATH,
+     .help = "write a line for every beat the plug-in signals: the music time in seconds, the "
+             "tempo, the confidence and the beat's place in the bar",
+     CLI_INTO(host_options, beat_log)},
+    {.name = "pattern-log", .kind = CLI_PATH,
+     .help = "write a line for every pattern change: the music time in seconds and the "
+             "pattern's name",
+     CLI_INTO(host_options, pattern_log)},
+    {.name = "fast",
+     .help = "with --mute and a FILE: run the callbacks back to back as fast as they compute, "
+             "with the same results as in real time (to check the beat with --beat-log)",
+     CLI_INTO(host_options, fast)},
     {.name = "keep-playing", .help = "go on playing when the plug-in asks to be disabled",
      CLI_INTO(host_options, keep_playing)},
     {.name = "headless",
@@ -146,7 +165,8 @@ const cli_program host_cli = {
               "  glimhost --mute song.flac\n"
               "  glimhost --analyse song.flac\n"
               "  glimhost --capture\n"
-              "  glimhost --pattern \"rise:center=4 speed=2\"\n",
+              "  glimhost --pattern \"rise:center=4 speed=2\"\n"
+              "  glimhost --mute --fast --beat-log beats.txt song.flac\n",
     .operand = set_file,
 };
 
@@ -184,6 +204,10 @@ int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t
     if (o->action == HOST_ANALYSE && o->source == HOST_SOURCE_CAPTURE)
         return cli_refuse(&host_cli, err, err_len,
                           "--analyse takes a file or the built-in music, not --capture");
+    if (o->fast && (!o->mute || o->source != HOST_SOURCE_FILE))
+        return cli_refuse(&host_cli, err, err_len,
+                          "--fast needs --mute and a FILE: it plays no sound and reads the music "
+                          "as fast as the callbacks run");
     if (o->source == HOST_SOURCE_CAPTURE && o->light_delay_ms < 0)
         return cli_refuse(&host_cli, err, err_len,
                           "a negative --light-delay looks ahead in the music: live --capture "

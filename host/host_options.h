@@ -38,14 +38,19 @@ typedef struct {
     int light_delay_ms;          /* --light-delay: lights this much later than
                                     the sound (negative: earlier) */
     int no_analysis;             /* --no-analysis: no beat grid from the music */
+    int control_port;            /* --control, 0 (SHOW_PORT_NONE) = no socket */
+    const char *beat_log;        /* --beat-log PATH, or NULL */
+    const char *pattern_log;     /* --pattern-log PATH, or NULL */
+    int fast;                    /* --fast: callbacks back to back */
 } host_options;
 
 /* The largest --light-delay either way, in milliseconds. */
 #define HOST_LIGHT_DELAY_MAX_MS 2000
 
 /* Fill *o from the arguments (defaults first): cli_parse's answer, with a
- * one-line reason in err when it is CLI_REFUSED (a bad value, or
- * --demo, --capture and FILE together, or --analyse of --capture). */
+ * one-line reason in err when it is CLI_REFUSED (a bad value, --demo,
+ * --capture and FILE together, --analyse of --capture, or --fast without
+ * --mute and a FILE). */
 int host_parse_options(int argc, char **argv, host_options *o, char *err, size_t err_len);
 
 /* Split "NAME[:OPTIONS]": NAME into name (at most HOST_PATTERN_NAME_MAX

@@ -1,14 +1,20 @@
 /* player.cpp -- the rendering thread's loop. Music is pulled from the
  * source into a ring of recent frames and written to the output a little
- * ahead of playback; each callback takes the 512 frames that end at the
- * current playback position, so the lights follow what is heard, never
- * what is still buffered. A light delay moves that end back into what was
- * heard, or ahead into music read early from the source (and held in the
- * ring, not yet written to the output). Nothing is allocated once the
- * loop runs. */
+ * ahead of playback. The music is cut into consecutive 512-frame blocks,
+ * and each block goes to the plug-in as soon as the playback position
+ * has passed its end, so the lights follow what is heard, never what is
+ * still buffered, and no sound falls between two callbacks however the
+ * position moves (a sound stream reports it in steps). A light delay
+ * moves that moment later, or earlier into music read ahead from the
+ * source (and held in the ring, not yet written to the output); it may
+ * change while the music plays, and each turn of the loop takes it afresh
+ * (blocks are still handed over once each, in order). With
+ * --rate each callback takes the newest 512 frames instead. Nothing is
+ * allocated once the loop runs. */
 #include "host/player.h"
 
 #include <math.h>
+#include <stdio.h>
 #include <pthread.h>
 #include <string.h>
 
@@ -16,6 +22,7 @@
 
 #include "host/audio_out.h"
 #include "host/fft_bins.h"
+#include "host/plugin.h"
 #include "loop/loop.h"
 
 namespace {
@@ -28,8 +35,7 @@ const int64_t SLEEP_SLICE_NS = 50000000;  /* so that a stop is seen soon */
 int16_t ring[RING_FRAMES * 2];            /* recent frames, stereo, by position */
 int64_t pulled = 0;                       /* frames taken from the source */
 int64_t fed = 0;                          /* ... and written to the output */
-int light_delay_ms = 0;                   /* lights later (+) or earlier (-) */
-int64_t delay_frames = 0;                 /* the same in frames of the source */
+std::atomic<int> light_delay_ms{0};      /* lights later (+) or earlier (-) */
 int16_t window_frames[512 * 2];           /* the 512 frames a callback analyses */
 int16_t freq_data[2][256];
 int16_t pcm_data[2][512];
@@ -37,6 +43,9 @@ int16_t chunk[SOURCE_CHUNK * 2];
 
 audio_source src;                         /* copy of the open source */
 VisPlugin *plugin = nullptr;
+void (*set_music_time)(double) = nullptr; /* the plug-in's, when it has one */
+void (*observer)(double) = nullptr;
+bool fast = false;                        /* back to back, on the music's clock */
 double callback_rate = 0;                 /* callbacks a second */
 bool natural_rate = true;                 /* one callback per 512 frames */
 long frame_limit = 0;
@@ -101,7 +110,8 @@ void feed_output(int64_t upto, int64_t now)
 }
 
 /* One callback: the 512 frames that end at `position` (silence before
- * the start) to the plug-in, as spectrum and/or waveform. */
+ * the start and after the end) to the plug-in, as spectrum and/or
+ * waveform, with their music time. */
 void callback(int64_t position)
 {
     for (int i = 0; i < 512; i++) {
@@ -119,13 +129,24 @@ void callback(int64_t position)
             spectrum_pcm(window_frames, plugin->num_pcm_chs_wanted, pcm_data);
             plugin->render_pcm(pcm_data);
         }
+        double music_time = (double)position / src.rate;
         if (attached.load() && plugin->render_freq && plugin->num_freq_chs_wanted >= 1) {
             spectrum_compute(window_frames, plugin->num_freq_chs_wanted, freq_data);
+            if (set_music_time)
+                set_music_time(music_time);
             plugin->render_freq(freq_data);
         }
+        if (observer && attached.load())
+            observer(music_time);
     }
     pthread_mutex_unlock(&call_lock);
     callbacks.fetch_add(1);
+}
+
+/* The light delay in frames of the source, as it is now. */
+int64_t delay_frames(void)
+{
+    return (int64_t)llround((double)light_delay_ms.load() * src.rate / 1000.0);
 }
 
 bool limit_reached(void)
@@ -151,32 +172,56 @@ enum player_end run_live(void)
                 return PLAYER_END_OF_SOURCE;
             got += n;
         }
-        callback(pulled - delay_frames);
+        callback(pulled - delay_frames());
         if (limit_reached())
             return PLAYER_FRAMES_DONE;
     }
     return PLAYER_STOPPED;
 }
 
-/* A file or the demo: the loop runs on the clock, one tick a callback,
- * keeping the output fed ahead of the playback position, and the ring
- * as far ahead as a negative light delay looks. */
+/* The blocks whose end is at `upto` or before, in order, from the
+ * block ending at *next_end. PLAYER_RUNNING, or why the run ends. */
+enum player_end hand_blocks(int64_t *next_end, int64_t upto)
+{
+    while (*next_end <= upto) {
+        if (stopping())
+            return PLAYER_STOPPED;
+        callback(*next_end);
+        *next_end += SPECTRUM_SAMPLES;
+        if (limit_reached())
+            return PLAYER_FRAMES_DONE;
+    }
+    return PLAYER_RUNNING;
+}
+
+/* A file or the demo: the loop runs on the clock, keeping the output fed
+ * ahead of the playback position, and the ring as far ahead as a negative
+ * light delay looks. At the natural rate every block whose end has been
+ * heard goes to the plug-in (a sound stream's position moves in steps, so
+ * the loop looks twice a block); with --rate, one callback a tick. */
 enum player_end run_clocked(void)
 {
-    const double period_ns = 1e9 / callback_rate;
-    const int64_t look_ahead = delay_frames < 0 ? -delay_frames : 0;
-    const int64_t delay_ns = (int64_t)(light_delay_ms < 0 ? -light_delay_ms : light_delay_ms) *
-                             1000000;
+    const int ticks_per_block = natural_rate && out_audible() ? 2 : 1;
+    const double period_ns = 1e9 / (callback_rate * ticks_per_block);
+    /* Lights later than the sound start with blocks of silence, so that
+     * callbacks come at their pace from the start and the music's blocks
+     * stay where they are. */
+    const int64_t first_delay = delay_frames();
+    const int64_t lead = first_delay > 0
+        ? (first_delay + SPECTRUM_SAMPLES - 1) / SPECTRUM_SAMPLES * SPECTRUM_SAMPLES : 0;
+    int64_t next_end = SPECTRUM_SAMPLES - lead;   /* the next block to hand over */
     int64_t base = loop_now_ns();     /* tick k is due at base + (k - base_tick + 1) periods */
     long base_tick = 0;
     int64_t end_time = -1;       /* when the source ran out, or -1 */
     out_start(base);
     for (long tick = 0; !stopping(); tick++) {
         int64_t due = base + (int64_t)((double)(tick - base_tick + 1) * period_ns);
-        sleep_until(due);
+        if (!fast)
+            sleep_until(due);
         if (stopping())
             break;
-        int64_t now = loop_now_ns();
+        /* Fast: the music's clock is the only clock. */
+        int64_t now = fast ? due : loop_now_ns();
         if (now - due > LATE_LIMIT_NS) {
             /* Far behind (a stall): carry on from now instead of racing. */
             base = now - (int64_t)period_ns;
@@ -186,6 +231,8 @@ enum player_end run_clocked(void)
         /* The silent clock reads the tick's due time, so that the natural
          * rate gives exactly 512 frames a callback. */
         int64_t position = out_position(due);
+        int64_t delay = delay_frames();
+        int64_t look_ahead = delay < 0 ? -delay : 0;
         int64_t ahead = out_ahead() > look_ahead ? out_ahead() : look_ahead;
         while (end_time < 0 && pulled < position + ahead) {
             int n = pull_chunk();
@@ -195,23 +242,42 @@ enum player_end run_clocked(void)
                 end_time = now;
         }
         /* The output gets what it needs ahead of playback; only the look
-         * ahead stays back (all of it once the music has ended). */
+         * ahead stays back (all of it once the music has ended). What was
+         * read for a look ahead since shortened waits in the ring rather
+         * than swell the output. */
         int64_t feed_to = pulled - look_ahead;
         if (feed_to < position + out_ahead())
             feed_to = position + out_ahead();
+        if (feed_to > position + out_ahead() + SOURCE_CHUNK)
+            feed_to = position + out_ahead() + SOURCE_CHUNK;
         feed_output(end_time >= 0 ? pulled : feed_to, now);
         /* The end comes when the last frame has been heard and, with
          * lights later than the sound, analysed. */
-        int64_t analysed = position - delay_frames;
+        int64_t analysed = position - delay;
         bool finished = false;
         if (end_time >= 0 && position >= pulled && analysed >= pulled)
             finished = true;
-        if (analysed > pulled)
-            analysed = pulled;
         /* A sound stream may never report the last frames as heard. */
+        int64_t delay_ns = 1000000000LL * (delay < 0 ? -delay : delay) / src.rate;
         if (end_time >= 0 &&
             now - end_time > 1000000000LL * out_ahead() / src.rate + 200000000 + delay_ns)
             finished = true;
+        if (natural_rate) {
+            /* The music's last block, filled with silence, once its frames
+             * are heard. */
+            int64_t upto = finished ? pulled + SPECTRUM_SAMPLES - 1
+                                    : analysed < pulled ? analysed
+                                    : end_time >= 0 ? pulled + SPECTRUM_SAMPLES - 1 : pulled;
+            enum player_end e = hand_blocks(&next_end, upto);
+            if (e != PLAYER_RUNNING)
+                return e;
+            if (finished || (end_time >= 0 && next_end - SPECTRUM_SAMPLES >= pulled &&
+                             position >= pulled))
+                return PLAYER_END_OF_SOURCE;
+            continue;
+        }
+        if (analysed > pulled)
+            analysed = pulled;
         callback(analysed);
         if (limit_reached())
             return PLAYER_FRAMES_DONE;
@@ -225,7 +291,38 @@ enum player_end run_clocked(void)
 
 void player_set_light_delay(int ms)
 {
-    light_delay_ms = ms;
+    light_delay_ms.store(ms);
+}
+
+int player_change_light_delay(int ms, char *err, size_t errlen)
+{
+    int limit = player_light_delay_limit_ms(src.rate);
+    if (ms < 0 && src.live) {
+        snprintf(err, errlen, "a negative delay looks ahead in the music: live input cannot be "
+                              "seen ahead");
+        return -1;
+    }
+    if (ms > limit || ms < -limit) {
+        snprintf(err, errlen, "the player holds %d ms of music either way", limit);
+        return -1;
+    }
+    light_delay_ms.store(ms);
+    return 0;
+}
+
+int player_light_delay(void)
+{
+    return light_delay_ms.load();
+}
+
+void player_set_observer(void (*after)(double music_time))
+{
+    observer = after;
+}
+
+void player_set_fast(int on)
+{
+    fast = on != 0;
 }
 
 int player_light_delay_limit_ms(int rate)
@@ -236,14 +333,15 @@ int player_light_delay_limit_ms(int rate)
 int player_prepare(const audio_source *source, VisPlugin *vp, double rate, long max_frames)
 {
     int limit = player_light_delay_limit_ms(source->rate);
-    if (light_delay_ms > limit || light_delay_ms < -limit ||
-        (light_delay_ms < 0 && source->live))
+    int delay = light_delay_ms.load();
+    if (delay > limit || delay < -limit || (delay < 0 && source->live))
         return -1;
     if (spectrum_init() != 0)
         return -1;
-    delay_frames = (int64_t)llround((double)light_delay_ms * source->rate / 1000.0);
     src = *source;
     plugin = vp;
+    const glim_host_api2 *api = vp ? plugin_api2() : nullptr;
+    set_music_time = api ? api->set_music_time : nullptr;
     attached.store(vp != nullptr);
     natural_rate = rate <= 0;
     callback_rate = natural_rate ? (double)source->rate / 512.0 : rate;

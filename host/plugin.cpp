@@ -63,6 +63,11 @@ int plugin_open(const char *path, char *err, size_t err_len)
     return 0;
 }
 
+const glim_host_api *plugin_api(void)
+{
+    return api;
+}
+
 const glim_host_api2 *plugin_api2(void)
 {
     return api2;

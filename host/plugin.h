@@ -25,6 +25,10 @@ const char *plugin_default_path(char *buf, size_t len);
  * reason in err. */
 int plugin_open(const char *path, char *err, size_t err_len);
 
+/* The plug-in's host API (version 1's table, or the start of version 2's),
+ * or NULL when it offers none. plugin_open first. */
+const glim_host_api *plugin_api(void);
+
 /* The plug-in's host API version 2 (the beat, the music time, steering
  * while it runs), or NULL when it offers version 1 alone. plugin_open
  * first. */

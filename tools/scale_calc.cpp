@@ -1,8 +1,9 @@
 /* scale_calc.cpp -- dimtable: prints the dimming table of the box driver.
  *
- * For each power level 0..255 it scans the firing angle over one AC
+ * For each index i 0..255 it scans the firing angle over one AC
  * half-cycle and prints the last angle (in 1/120ths of the half-cycle) at
- * which that much of the half-cycle's power (out of 256) has gone by.
+ * which i/256 of the half-cycle's power has gone by, so that the rest
+ * reaches the lamp: entry i is the delay for lamp level 255 - i.
  * The float/double mix is deliberate: the table is defined by it. */
 #include <math.h>
 #include <stdio.h>
@@ -17,8 +18,10 @@ static const float ANGLE_SCALE = 120;
 /* No options of its own: --help and --version. */
 static const cli_program dimtable_cli = {
     .name = "dimtable",
-    .about = "Prints the dimming table (firing delay in 1/120ths of the AC\n"
-             "half-cycle for each power level 0..255), 16 values a line.\n",
+    .about = "Prints the dimming table, 16 values a line: entry i (0..255) is the\n"
+             "firing delay, in 1/120ths of the AC half-cycle, that lets the lamp\n"
+             "have level 255 - i (entry 0 is full on, entry 255 dark; level 7 goes\n"
+             "out as entry 248).\n",
 };
 
 /* Power gone by at `angle`: 512/pi times the integral of sin^2 from 0. */

@@ -1,6 +1,8 @@
-/* feed_client.cpp -- open, subscribe, read frames. No state: a consumer
- * keeps its producer in its subscription record (feed_sub.h). */
+/* feed_client.cpp -- open, subscribe, read frames. A consumer keeps its
+ * producer in its subscription record (feed_sub.h); the only state here
+ * is when the last "Small packet" line went, process-wide. */
 #include "wire/feed_client.h"
+#include "loop/loop.h"
 #include "wire/wire.h"
 
 #include <arpa/inet.h>
@@ -10,6 +12,36 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <mutex>
+
+namespace {
+
+/* Short datagrams are said at most once a second, so that a flood of
+ * them does not flood the journal; the next line counts the rest. */
+const long long SMALL_PACKET_GAP_NS = 1000000000;
+std::mutex small_lock;
+long long small_said_at = 0;    /* 0: never */
+long small_unsaid = 0;
+
+void say_small_packet(int size)
+{
+    std::lock_guard<std::mutex> g(small_lock);
+    long long now = loop_now_ns();
+    if (small_said_at && now - small_said_at < SMALL_PACKET_GAP_NS) {
+        small_unsaid++;
+        return;
+    }
+    if (small_unsaid)
+        fprintf(stderr, "Small packet of size: %i (and %ld more not shown)\n", size,
+                small_unsaid);
+    else
+        fprintf(stderr, "Small packet of size: %i\n", size);
+    small_said_at = now;
+    small_unsaid = 0;
+}
+
+} // namespace
 
 extern "C" {
 
@@ -74,7 +106,7 @@ int read_data_packet(int sock, int values[60])
         return -1;
     }
     if (n < WIRE_FRAME_BYTES) {
-        fprintf(stderr, "Small packet of size: %i\n", (int)n);
+        say_small_packet((int)n);
         return -1;
     }
     for (int i = 0; i < WIRE_FRAME_BYTES; i++)

@@ -23,7 +23,10 @@ int request_subscription(int sock);
 int feed_request_to(int sock, const struct sockaddr_in *producer);
 
 /* Read one datagram: 1 when a frame was stored in values[0..59] (0..255),
- * 0 when nothing was waiting, -1 on an error or a datagram under 60 bytes. */
+ * 0 when nothing was waiting, -1 on an error or a datagram under 60 bytes.
+ * A short datagram is said on standard error at most once a second in
+ * the whole process ("Small packet of size: N"), the next line counting
+ * those not said ("... (and K more not shown)"). */
 int read_data_packet(int sock, int values[60]);
 
 #ifdef __cplusplus

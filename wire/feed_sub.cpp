@@ -82,7 +82,9 @@ int feed_sub_turn(struct feed_sub *s)
 {
     if (s->sock < 0)
         return 0;
-    if (++s->turns < WIRE_RENEW_TURNS && loop_now() - s->requested_at < WIRE_RENEW_SECONDS)
+    double now = loop_now();
+    double every = feed_sub_live(s, now) ? WIRE_RENEW_SECONDS : WIRE_RENEW_QUIET_SECONDS;
+    if (++s->turns < WIRE_RENEW_TURNS && now - s->requested_at < every)
         return 0;
     feed_sub_request(s);
     return 1;

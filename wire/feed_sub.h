@@ -49,8 +49,9 @@ int feed_sub_open(struct feed_sub *s, int first, int last);
 void feed_sub_request(struct feed_sub *s);
 
 /* Count one turn of the consumer's loop and renew when it is due: every
- * WIRE_RENEW_TURNS turns and at least every WIRE_RENEW_SECONDS. 1 when it
- * renewed, 0 otherwise. */
+ * WIRE_RENEW_TURNS turns and at least every WIRE_RENEW_SECONDS, or every
+ * WIRE_RENEW_QUIET_SECONDS while the feed is not live. 1 when it renewed,
+ * 0 otherwise. */
 int feed_sub_turn(struct feed_sub *s);
 
 /* Read one datagram into values: as read_data_packet (1 a frame, 0

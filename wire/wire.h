@@ -15,9 +15,12 @@
 #define WIRE_REQUEST_BYTE 'A'
 
 /* Consumers renew every so many turns of their loop, and at least every
- * so many seconds; producers drop a subscriber that stays silent. */
+ * so many seconds; producers drop a subscriber that stays silent. While
+ * no frames come they ask more often: a producer that has just started
+ * again knows nobody yet. */
 #define WIRE_RENEW_TURNS 250
 #define WIRE_RENEW_SECONDS 2.0
+#define WIRE_RENEW_QUIET_SECONDS 0.5
 
 /* Well-known UDP ports. */
 #define WIRE_PORT_MUSIC 7878      /* the music show's light server */

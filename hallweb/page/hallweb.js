@@ -1,7 +1,8 @@
 /* hallweb.js -- the web console's page: opens the WebSocket to the server
  * it came from, draws each frame of the feed being viewed on the unrolled
- * hallway, shows the feeds' figures and the box driver's state, offers the
- * controls when the server allows them, and reconnects by itself. */
+ * hallway, shows the feeds' figures and the box driver's and the light
+ * show's state, offers the controls when the server allows them, and
+ * reconnects by itself. */
 "use strict";
 
 (function () {
@@ -28,6 +29,7 @@
     allowed: false,     /* the controls are usable now */
     driver: null,       /* the driver's state from the last status */
     hasDriver: false,
+    show: null,         /* the light show's state from the last status */
   };
   window.hallweb = state;
 
@@ -151,6 +153,7 @@
     $("level").max = String(m.levelMax);
     $("level").step = String(m.levelStep);
     $("driver").hidden = !m.driver;
+    $("show").hidden = !m.show;
     state.allowed = m.controls === "open";
     const token = m.controls === "token" ? localStorage.getItem(TOKEN_KEY) : null;
     if (token) send({ type: "auth", token: token });
@@ -161,6 +164,7 @@
     const d = state.driver;
     const usable = state.allowed && d && d.reachable;
     $("controls").hidden = !usable;
+    $("show-controls").hidden = !(state.allowed && state.show && state.show.reachable);
     $("token-form").hidden = !(state.controls === "token" && !state.allowed);
     if (!usable) return;
     const box = $("driver-feeds");
@@ -206,6 +210,18 @@
       text.appendChild(liveText(d.live));
     } else if (d) {
       text.textContent = "The box driver is not answering.";
+    }
+    state.show = m.show || null;
+    const s = state.show;
+    const show = $("show-state");
+    if (s && s.reachable) {
+      let line = (s.pattern || "no pattern") + " · " + (s.fixed ? "fixed" : "automatic");
+      if (s.tempo !== undefined) line += " · " + s.tempo.toFixed(1) + " BPM";
+      if (s.locked !== undefined) line += s.locked ? " · locked" : " · not locked";
+      show.textContent = line;
+      $("automatic").setAttribute("aria-pressed", String(!s.fixed));
+    } else if (s) {
+      show.textContent = "The light show is not answering.";
     }
     showControls();
   }
@@ -260,6 +276,8 @@
       levelHeld = { value: Number(level.value), at: Date.now() };
       send({ type: "level", level: Number(level.value) });
     });
+    $("next-pattern").addEventListener("click", () => send({ type: "next" }));
+    $("automatic").addEventListener("click", () => send({ type: "auto" }));
     $("token-form").addEventListener("submit", (event) => {
       event.preventDefault();
       const token = $("token").value.trim();

@@ -2,7 +2,8 @@
  * a private olad, watched by a client registered on the universe: where
  * the 60 values land (start address, patch file), the master level, the
  * rate limit with the newest frame winning, the repeat of a silent feed,
- * olad going away and coming back, and how it ends. */
+ * olad going away and coming back, olad stopped under a flood (what the
+ * service manager hears meanwhile), and how it ends. */
 #include <signal.h>
 #include <time.h>
 
@@ -10,11 +11,15 @@
 #include <fstream>
 
 #include "dmx_support.h"
+#include "support/notify.h"
 
 using namespace dmx_test;
 using testing_ola::Frame;
 
 namespace {
+
+std::vector<uint8_t> numbered(int n);
+int number_of(const Frame &f, size_t at = 0);
 
 class Dmxout : public WithOlad {
 protected:
@@ -31,6 +36,21 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         child = testing_process::start(args);
         ASSERT_TRUE(wait_subscriber(feed)) << testing_process::err(child);
+    }
+
+    /* Send numbered frames from `first` at `rate` a second for `seconds`,
+     * serving the client meanwhile; the next number. */
+    int flood(int first, int rate, double seconds)
+    {
+        double start = testing_ola::now();
+        int n = first;
+        for (; testing_ola::now() - start < seconds; n++) {
+            send_frame(feed, numbered(n));
+            double left = start + (n - first + 1) / (double)rate - testing_ola::now();
+            if (left > 0)
+                testing_ola::pump(client, (int)(left * 1000) + 1);
+        }
+        return n;
     }
 
     /* Send a frame and wait until the universe carries `expected`; the
@@ -69,9 +89,9 @@ std::vector<uint8_t> numbered(int n)
     return f;
 }
 
-int number_of(const Frame &f)
+int number_of(const Frame &f, size_t at)
 {
-    return f.data.size() >= 2 ? f.data[0] * 256 + f.data[1] : -1;
+    return f.data.size() >= at + 2 ? f.data[at] * 256 + f.data[at + 1] : -1;
 }
 
 } // namespace
@@ -193,6 +213,47 @@ TEST_F(Dmxout, KeepsTheFeedWhileOladIsAwayAndCarriesOnWhenItIsBack)
     std::string err = testing_process::err(child);
     EXPECT_EQ(testing_olad::count(err, "lost olad"), 1u) << "said once: " << err;
     EXPECT_EQ(waitpid(child.pid, nullptr, WNOHANG), 0) << "still running";
+}
+
+/* olad stopped under 512 slots a thousand times a second: the loop goes
+ * on, frames are dropped and said, the stuck connection is made again,
+ * and after SIGCONT the universe shows the newest frame. */
+TEST_F(Dmxout, AStoppedOladCostsFramesButNeverTheUniverse)
+{
+    testing_notify::Manager manager;
+    ASSERT_TRUE(manager.open(1000000));
+    start({"--rate", "1000", "--start", "453"});
+    manager.close_it_env(); /* for dmxout alone */
+    const size_t at = 452; /* the frame's first slot */
+    ASSERT_TRUE(manager.wait_for("READY=1", 5000));
+    int n = flood(0, 1000, 0.5);
+    ASSERT_GE(testing_ola::wait_frame(
+                  client, [&](const Frame &f) { return number_of(f, at) > 0; }, 5000),
+              0);
+
+    kill(olad.pid, SIGSTOP);
+    manager.wait_for("WATCHDOG=1", 500);
+    size_t heard = manager.seen.size();
+    n = flood(n, 1000, 4.5);
+    manager.wait_for("(none)", 0);
+    EXPECT_GE(manager.seen.size() - heard, 5u) << "alive every half second while olad stood";
+    kill(olad.pid, SIGCONT);
+    int newest = n - 1;
+    EXPECT_GE(testing_ola::wait_frame(
+                  client, [&](const Frame &f) { return number_of(f, at) == newest; }, 10000),
+              0)
+        << testing_process::out(child) << testing_process::err(child);
+
+    EXPECT_TRUE(testing_process::wait_for_output(child, "is back", 5000));
+    std::string out = testing_process::out(child), err = testing_process::err(child);
+    EXPECT_NE(out.find("not taking frames; dropping all but the newest"), std::string::npos) << out;
+    EXPECT_NE(err.find("has not answered for 3 s; connecting to it again"), std::string::npos)
+        << err;
+    size_t again = out.find("olad takes frames again; ");
+    ASSERT_NE(again, std::string::npos) << out;
+    EXPECT_GT(atol(out.c_str() + again + 25), 1000) << "four seconds of a thousand frames";
+    EXPECT_TRUE(manager.wait_for("olad up; ", 3000));
+    manager.close_it();
 }
 
 TEST_F(Dmxout, EndsCleanlyOnSignalsAndRefusesWithoutOlad)

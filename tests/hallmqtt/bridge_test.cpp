@@ -3,8 +3,9 @@
  * standing in for Home Assistant. Discovery as the hub needs it, commands
  * moving the driver (as its own control socket tells), malformed commands
  * changing nothing, and the faults: the broker restarted, a wrong
- * password, the driver gone, the bridge killed. Holds the fixed ports'
- * lock: the driver binds its feed sockets there. */
+ * password, the driver gone, the bridge killed. The show's entities with
+ * the real glimhost, headless and muted, on its control socket. Holds the
+ * fixed ports' lock: the driver binds its feed sockets there. */
 #include <cjson/cJSON.h>
 #include <sys/stat.h>
 
@@ -13,6 +14,7 @@
 #include "boxdriver/console_support.h"
 #include "support/mosquitto.h"
 #include "wire/control.h"
+#include "wire/show_control.h"
 
 using namespace box_test;
 using testing_mosquitto::Broker;
@@ -325,6 +327,65 @@ TEST_F(Bridge, TalksTlsToABrokerWhoseCertificateItTrusts)
     EXPECT_TRUE(hub.wait_for(LAMPS)) << bridge_err();
     EXPECT_NE(testing_process::out(bridge).find("hallmqtt: broker " + at + " (TLS)"),
               std::string::npos);
+}
+
+TEST_F(Bridge, TheShowsEntitiesSteerTheRealShowAndGoAwayWithIt)
+{
+    ASSERT_TRUE(testing_mosquitto::start(broker)) << broker.error;
+    setenv("PULSE_SERVER", "unix:/nonexistent/glimhost-test", 1);
+    unsetenv("DISPLAY");
+    unsigned short show_port = testing_udp::free_port();
+    auto start_show = [&] {
+        return testing_process::start(
+            {HALL_BINARY_DIR "/bin/glimhost", "--headless", "--mute", "--rate", "4", "--port",
+             std::to_string(testing_udp::free_port()), "--control", std::to_string(show_port)});
+    };
+    testing_process::Child show = start_show();
+    start_bridge({"--show", "127.0.0.1:" + std::to_string(show_port)});
+    Hub hub(broker.port);
+    auto is = [](const char *want) { return [=](const std::string &p) { return p == want; }; };
+    ASSERT_TRUE(hub.wait_for("hallway/show/status", is("online"), 20000)) << bridge_err();
+    auto asked = [&] {  /* the show as its own control socket tells it */
+        show_answer a{};
+        testing_udp::drain(asker);
+        testing_udp::send_to(asker, show_port, "?", 1);
+        auto line = testing_udp::receive(asker, 2000);
+        EXPECT_EQ(show_parse_answer((const char *)line.data(), line.size(), &a), 0);
+        return a;
+    };
+    show_answer a = asked();
+    std::string options = "[";
+    for (int i = 0; i < a.num_patterns; i++)
+        options += "\"" + std::string(a.patterns[i]) + "\",";
+    EXPECT_TRUE(hub.wait_for("homeassistant/select/hallway/pattern/config", [&](auto &p) {
+        return json_at(p, {"options"}) == options + "\"Automatic\"]";
+    }));
+
+    struct {
+        const char *topic, *payload, *fixed_to;  /* the pattern fixed, "" automatic */
+        int delay;
+    } steps[] = {{"hallway/show/pattern/set", "rise", "rise", 0},
+                 {"hallway/show/delay/set", "-45", "rise", -45},
+                 {"hallway/show/pattern/set", "Automatic", "", -45}};
+    for (auto &st : steps) {
+        /* The state comes back from the show's answer; the show says the same. */
+        hub.publish(st.topic, st.payload);
+        bool fixed = *st.fixed_to;
+        EXPECT_TRUE(hub.wait_for("hallway/show/state", [&](const std::string &p) {
+            return json_at(p, {"pattern"}) == (fixed ? st.fixed_to : "Automatic") &&
+                   json_at(p, {"delay"}) == std::to_string(st.delay);
+        })) << st.payload << " -> " << hub.payload("hallway/show/state");
+        a = asked();
+        EXPECT_TRUE(a.fixed == fixed && a.delay_ms == st.delay &&
+                    (!fixed || st.fixed_to == std::string(a.pattern))) << st.payload;
+    }
+
+    /* The show stops answering: unavailable, then back with it. */
+    testing_process::stop(show);
+    EXPECT_TRUE(hub.wait_for("hallway/show/status", is("offline")));
+    show = start_show();
+    EXPECT_TRUE(hub.wait_for("hallway/show/status", is("online"), 20000)) << bridge_err();
+    testing_process::stop(show);
 }
 
 TEST(BridgeOptions, BadCommandLinesAndUnsafePasswordFilesAreRefused)

@@ -13,8 +13,11 @@ slider changes the bytes on the line; a key at the driver's console shows
 on the page; a page of a server on another address without a token file
 shows no controls. Uses the fixed port 7879 (the driver's "Test pattern").
 
+show: the real light show (glimhost, headless and muted): the page shows
+its pattern, its buttons go back to the rotation and to the next pattern.
+
 Run by CTest with /usr/bin/python3 (Debian's Selenium):
-    browser_test.py --bin BUILD/bin view|controls [--screenshot FILE]
+    browser_test.py --bin BUILD/bin view|controls|show [--screenshot FILE]
 """
 import argparse
 import os
@@ -255,7 +258,7 @@ class Controls(unittest.TestCase):
         os.close(keyboard_slave)
         self.feed = Program("testfeed", "--port", "7879", "--rate", "30", "--hold", "15", "boxes")
         self.token_file = os.path.join(self.work, "token")
-        with open(self.token_file, "w") as f:
+        with open(os.open(self.token_file, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
             f.write(self.TOKEN + "\n")
         self.web, self.port = start_console("--driver", "127.0.0.1:%d" % self.control_port,
                                             "--token-file", self.token_file,
@@ -364,12 +367,47 @@ class Controls(unittest.TestCase):
         return self.browser.execute_script("return window.hallweb.frames")
 
 
+class Show(unittest.TestCase):
+    def setUp(self):
+        os.environ.pop("DISPLAY", None)
+        os.environ["PULSE_SERVER"] = "unix:/nonexistent/hallweb-test"
+        control = free_udp_port()  # and four callbacks a second: no pattern ends by itself
+        self.show = Program("glimhost", "--headless", "--mute", "--rate", "4", "--pattern", "rise",
+                            "--port", str(free_udp_port()), "--control", str(control))
+        self.web, self.port = start_console("--show", "127.0.0.1:%d" % control,
+                                            "--feed", "Music=127.0.0.1:%d" % free_udp_port())
+        self.browser = open_browser()
+
+    def tearDown(self):
+        close_browser(self.browser)
+        self.web.stop()
+        self.show.stop()
+
+    def test_the_page_follows_the_show_and_steers_it(self):
+        from selenium.webdriver.common.by import By
+        b = self.browser
+        text = lambda: b.find_element(By.ID, "show-state").text
+        starts = lambda: self.show.output().count("calling init for pattern")
+        b.get("http://127.0.0.1:%d/" % self.port)
+        self.assertTrue(wait_until(lambda: text() == "rise · fixed", 20), text() + self.show.output())
+        self.assertTrue(wait_until(lambda: starts() == 1))
+        b.find_element(By.ID, "automatic").click()
+        self.assertTrue(wait_until(lambda: text().endswith(" · automatic")), text())
+        self.assertTrue(wait_until(lambda: starts() == 2))
+        b.find_element(By.ID, "next-pattern").click()
+        self.assertTrue(wait_until(lambda: starts() == 3), self.show.output())
+        self.assertTrue(text().endswith(" · automatic"), text())
+        self.show.proc.terminate()
+        self.assertTrue(wait_until(lambda: text() == "The light show is not answering."), text())
+        self.assertFalse(b.find_element(By.ID, "show-controls").is_displayed())
+
+
 def main():
     global ARGS, CHROMIUM, CHROMEDRIVER
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--screenshot")
-    parser.add_argument("group", choices=["view", "controls"])
+    parser.add_argument("group", choices=["view", "controls", "show"])
     ARGS, rest = parser.parse_known_args()
     ARGS.bin = os.path.abspath(ARGS.bin)
     CHROMIUM = shutil.which("chromium") or "/usr/bin/chromium"
@@ -383,7 +421,7 @@ def main():
         print("SKIPPED: browser tests need chromium, chromium-driver and python3-selenium; missing: "
               + ", ".join(missing))
         return SKIP
-    groups = {"view": Viewing, "controls": Controls}
+    groups = {"view": Viewing, "controls": Controls, "show": Show}
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(groups[ARGS.group])
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     return 0 if result.wasSuccessful() else 1

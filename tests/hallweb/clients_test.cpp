@@ -2,7 +2,8 @@
  * with a writer that can hold one page's writes as a page that reads
  * slowly does: that page then gets only the newest frame and status when
  * it is ready, and nobody else waits for it; replies are never lost;
- * detaching waits for a write under way. */
+ * detaching waits for a write under way; a page that leaves what it was
+ * sent unread gets nothing more until it reads, and is let go. */
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -22,6 +23,8 @@ struct fake_conn {
     std::vector<std::string> got;   /* "t:TEXT" or "f:N" (the frame's first level) */
     bool open_gate = true;
     int writing = 0;                /* writes under way */
+    long unsent = 0;                /* bytes it has left unread */
+    int dropped = 0;                /* times its connection was closed for it */
 };
 
 std::mutex lock;
@@ -52,13 +55,32 @@ int write_binary(void *conn, const unsigned char *bytes, size_t len)
     return write_any(conn, "f:" + std::to_string(bytes[1]));
 }
 
-const web_writer writer = {write_text, write_binary};
+long unsent_to(void *conn)
+{
+    std::lock_guard<std::mutex> g(lock);
+    return ((fake_conn *)conn)->unsent;
+}
 
-/* Wait until `pred` holds (under the lock); false after 5 s. */
-template <class P> bool wait_until(P pred)
+void drop(void *conn)
+{
+    std::lock_guard<std::mutex> g(lock);
+    ((fake_conn *)conn)->dropped++;
+    changed.notify_all();
+}
+
+const web_writer writer = {write_text, write_binary, unsent_to, drop};
+
+void set_unsent(fake_conn &c, long bytes)
+{
+    std::lock_guard<std::mutex> g(lock);
+    c.unsent = bytes;
+}
+
+/* Wait until `pred` holds (under the lock); false after ms (5 s). */
+template <class P> bool wait_until(P pred, int ms = 5000)
 {
     std::unique_lock<std::mutex> l(lock);
-    return changed.wait_for(l, std::chrono::seconds(5), pred);
+    return changed.wait_for(l, std::chrono::milliseconds(ms), pred);
 }
 
 void set_gate(fake_conn &c, bool open)
@@ -111,7 +133,7 @@ protected:
 
 TEST_F(Senders, ASlowPageGetsTheNewestWhenReadyAndHoldsUpNoOne)
 {
-    int s = web_clients_attach(&slow), f = web_clients_attach(&fast);
+    int s = web_clients_attach(&slow, "127.0.0.1"), f = web_clients_attach(&fast, "127.0.0.1");
     ASSERT_GE(s, 0);
     ASSERT_GE(f, 0);
     web_clients_ready(s, "hello", 5);
@@ -153,7 +175,7 @@ TEST_F(Senders, ASlowPageGetsTheNewestWhenReadyAndHoldsUpNoOne)
 
 TEST_F(Senders, RepliesWaitTheirTurnAndDetachingWaitsForTheWrite)
 {
-    int s = web_clients_attach(&page);
+    int s = web_clients_attach(&page, "127.0.0.1");
     web_clients_ready(s, "hello", 5);
     ASSERT_TRUE(wait_until([&] { return page.got.size() == 1; }));
 
@@ -187,6 +209,38 @@ TEST_F(Senders, RepliesWaitTheirTurnAndDetachingWaitsForTheWrite)
     EXPECT_EQ(web_clients_reply(s, "late", 4), -1);
     usleep(100000);
     EXPECT_EQ(got(page).back(), "f:7");
+}
+
+TEST_F(Senders, APageThatReadsNothingGetsNothingMoreAndIsLetGo)
+{
+    int s = web_clients_attach(&page);
+    web_clients_ready(s, "hello", 5);
+    ASSERT_TRUE(wait_until([&] { return page.got.size() == 1; }));
+    set_unsent(page, WEB_UNSENT_MAX + 1);
+    for (int n = 1; n <= 5; n++) {
+        post_frame(0, n);
+        web_clients_post_status("status", 6);
+    }
+    ASSERT_EQ(web_clients_reply(s, "reply", 5), 0);
+    ASSERT_TRUE(wait_until([&] { return page.got.size() == 2; }));
+    usleep(100000);
+    EXPECT_EQ(got(page), (std::vector<std::string>{"t:hello", "t:reply"})) << "replies still go";
+
+    /* Reading again, it gets the newest frame, not the ones it missed. */
+    set_unsent(page, 0);
+    post_frame(0, 6);
+    ASSERT_TRUE(wait_until([&] { return has(page, "f:6"); }));
+    EXPECT_FALSE(has(page, "f:5"));
+
+    /* Reading nothing for long enough: its connection is closed, once. */
+    set_unsent(page, WEB_UNSENT_MAX + 1);
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 150 && !wait_until([&] { return page.dropped > 0; }, 100); i++)
+        web_clients_post_status("status", 6);
+    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::lock_guard<std::mutex> g(lock);
+    EXPECT_EQ(page.dropped, 1);
+    EXPECT_GE(waited, WEB_PAGE_GONE_SECONDS - 0.5);
 }
 
 } // namespace

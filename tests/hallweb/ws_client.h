@@ -35,12 +35,14 @@ struct client {
     std::function<void(const unsigned char *, size_t)> on_binary;
     bool keep_binary = true;
 
-    static int on_data(mg_connection *, int bits, char *data, size_t len, void *user)
+    static int on_data(mg_connection *conn, int bits, char *data, size_t len, void *user)
     {
         client *c = (client *)user;
         int opcode = bits & 0x0f;
         if (opcode == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE)
             return 0;
+        if (opcode == MG_WEBSOCKET_OPCODE_PING) /* as a browser does */
+            return mg_websocket_client_write(conn, MG_WEBSOCKET_OPCODE_PONG, data, len) >= 0;
         if (opcode != MG_WEBSOCKET_OPCODE_TEXT && opcode != MG_WEBSOCKET_OPCODE_BINARY)
             return 1;
         bool binary = opcode == MG_WEBSOCKET_OPCODE_BINARY;

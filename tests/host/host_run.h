@@ -132,6 +132,44 @@ inline int16_t tone(int bin, double amplitude, long n)
     return (int16_t)std::lrint(amplitude * std::sin(2 * M_PI * bin * (double)n / 512.0));
 }
 
+/* Values the probe plug-in printed for each callback: its number, the
+ * peak's index and value, and row 1's largest value. */
+struct Callback {
+    long n;
+    int peak, value, row1;
+};
+
+inline std::vector<Callback> callbacks(const std::string &out)
+{
+    std::vector<Callback> v;
+    size_t p = 0;
+    while ((p = out.find("probe: freq ", p)) != std::string::npos) {
+        Callback c{};
+        sscanf(out.c_str() + p, "probe: freq %ld peak %d value %d row1 %d", &c.n, &c.peak,
+               &c.value, &c.row1);
+        v.push_back(c);
+        p++;
+    }
+    return v;
+}
+
+/* Single full-scale samples, 1 s into 3 s of silence, at irregular gaps
+ * of more than a block (so no two share one), some on a block's first or
+ * last sample. Their places in *at. */
+inline void write_clicks(const std::string &path, std::vector<long> *at)
+{
+    const long gaps[] = {0, 700, 1500, 523, 2900, 613, 1024, 4000, 555, 1900, 800,
+                         3333, 517, 2048, 961, 7000, 640, 1111, 3900, 530};
+    std::vector<int16_t> s((size_t)3 * 44100 * 2, 0);
+    long place = 44100 + 511; /* a block's last sample */
+    for (long gap : gaps) {
+        place += gap;
+        at->push_back(place);
+        s[(size_t)place * 2] = s[(size_t)place * 2 + 1] = 30000;
+    }
+    write_wav(path, 44100, 2, s);
+}
+
 /* Id of the visible window with this title, 0 when there is none. */
 inline unsigned long find_window(const std::string &title)
 {

@@ -7,6 +7,7 @@
  *   PROBE_WINDOW        has a GTK window whose "destroy" asks to be disabled
  *   PROBE_GRID          offers host API version 2 and reports the beat grid
  *                       it is handed
+ *   PROBE_HANG_AT=N     never returns from callback N (a plug-in stuck)
  * It also offers the host API with one pattern, "rise", so that the
  * --pattern and --port paths can be followed end to end; it names no
  * pattern as running (it has no scheduler). */
@@ -136,6 +137,14 @@ static void probe_render_freq(int16_t freq[2][256])
     gdk_threads_leave();
 #endif
     renderFrame(light_data);
+#ifdef PROBE_HANG_AT
+    if (n == PROBE_HANG_AT) {
+        printf("probe: hanging\n");
+        fflush(stdout);
+        for (;;)
+            pause();
+    }
+#endif
 #ifdef PROBE_DISABLE_AT
     if (n == PROBE_DISABLE_AT) {
         printf("probe: asking to be disabled\n");

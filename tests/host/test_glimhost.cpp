@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/host_run.h"
+#include "support/notify.h"
 #include "support/udp.h"
 #include "support/xvfb.h"
 
@@ -25,6 +26,7 @@ namespace {
 const std::string probe = PROBE_DIR "/libprobe.so";
 const std::string probe_disable = PROBE_DIR "/libprobe_disable.so";
 const std::string probe_window = PROBE_DIR "/libprobe_window.so";
+const std::string probe_hang = PROBE_DIR "/libprobe_hang.so";
 
 class Glimhost : public ::testing::Test {
 protected:
@@ -54,25 +56,7 @@ protected:
     unsigned short port = 0;
 };
 
-/* Values the probe printed for each callback: peak index and value. */
-struct Callback {
-    long n;
-    int peak, value, row1;
-};
-
-std::vector<Callback> callbacks(const std::string &out)
-{
-    std::vector<Callback> v;
-    size_t p = 0;
-    while ((p = out.find("probe: freq ", p)) != std::string::npos) {
-        Callback c{};
-        sscanf(out.c_str() + p, "probe: freq %ld peak %d value %d row1 %d", &c.n, &c.peak,
-               &c.value, &c.row1);
-        v.push_back(c);
-        p++;
-    }
-    return v;
-}
+using host_run::callbacks;
 
 /* Position of the first occurrence, npos as a large number. */
 size_t at(const std::string &text, const std::string &what)
@@ -89,7 +73,8 @@ TEST_F(Glimhost, HelpNeedsNoDisplay)
     EXPECT_EQ(r.code, 0);
     EXPECT_NE(r.out.find("Usage: glimhost"), std::string::npos);
     for (const char *opt : {"--demo", "--capture", "--mute", "--pattern", "--port", "--rate",
-                            "--frames", "--list-patterns", "--plugin", "--keep-playing"})
+                            "--frames", "--list-patterns", "--plugin", "--keep-playing",
+                            "--beat-log", "--pattern-log", "--fast"})
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     EXPECT_EQ(r.err, "");
 }
@@ -256,6 +241,30 @@ TEST_F(Glimhost, SigintAndSighupEndAsSigtermDoes)
     }
 }
 
+/* Under a service manager: ready, then alive with its state while the
+ * callbacks go on, and silent once the rendering hangs (the main loop
+ * still turning), so that the watchdog restarts it. */
+TEST_F(Glimhost, TellsTheServiceManagerItIsAliveOnlyWhileItRenders)
+{
+    testing_notify::Manager manager;
+    ASSERT_TRUE(manager.open(1000000));
+    auto args = probe_args(probe_hang);
+    args.insert(args.begin(), GLIMHOST);
+    args.insert(args.end(), {"--rate", "100"});
+    auto c = testing_process::start(args);
+    manager.close_it_env();
+    EXPECT_TRUE(manager.wait_for("READY=1\nSTATUS=Playing ", 10000));
+    EXPECT_TRUE(manager.wait_for("WATCHDOG=1", 5000));
+    ASSERT_TRUE(testing_process::wait_for_output(c, "probe: hanging", 10000));
+    manager.wait_for("(settling: the last check may still see callbacks)", 1000);
+    size_t heard = manager.seen.size();
+    manager.wait_for("(nothing: two seconds of silence)", 2000);
+    EXPECT_EQ(manager.seen.size(), heard) << "alive while the rendering hangs";
+    EXPECT_EQ(kill(c.pid, 0), 0) << "still running";
+    testing_process::stop(c, SIGKILL);
+    manager.close_it();
+}
+
 TEST_F(Glimhost, DisableFromRenderThreadStopsCallsAndExits)
 {
     auto args = probe_args(probe_disable);
@@ -397,7 +406,8 @@ TEST_F(Glimhost, FileAtItsOwnRateMixesToMonoAndEndsOnTime)
     EXPECT_NE(r.out.find("at 22050 Hz, 43.1 callbacks a second"), std::string::npos) << r.out;
     auto cb = callbacks(r.out);
     EXPECT_EQ(cb.size(), (size_t)((frames + 511) / 512));
-    for (size_t i = 1; i < cb.size(); i++) {
+    /* the last block is the file's end filled with silence */
+    for (size_t i = 1; i + 1 < cb.size(); i++) {
         EXPECT_EQ(cb[i].peak, 7);
         EXPECT_NEAR(cb[i].value, 8000, 80);
     }
@@ -469,59 +479,41 @@ TEST_F(Glimhost, NoSoundServerPlaysSilently)
     EXPECT_EQ(callbacks(r.out).size(), 10u);
 }
 
-// ---- --light-delay ----------------------------------------------------------
+// ---- blocks and --light-delay ---------------------------------------------
 
-/* Silence with one click, a burst of a tone, 1 s in; 1.5 s in all. */
-std::string click_file(const std::string &dir)
+/* Every sample is analysed once, in consecutive 512-sample blocks: each
+ * click shows in exactly one callback, its block's. Lights later than the
+ * sound start with blocks of silence (so the click comes that many
+ * callbacks later and the music's end is still shown); lights earlier
+ * hand the first blocks over at once. --fast cuts the same blocks. */
+TEST_F(Glimhost, EveryClickIsSeenOnceInItsOwnBlock)
 {
-    const int rate = 44100;
-    std::vector<int16_t> s;
-    for (long n = 0; n < rate * 3 / 2; n++) {
-        int16_t v = n >= rate && n < rate + 2048 ? host_run::tone(12, 12000, n) : 0;
-        s.push_back(v);
-        s.push_back(v);
-    }
-    std::string path = dir + "/click.wav";
-    host_run::write_wav(path, rate, 2, s);
-    return path;
-}
-
-struct ClickRun {
-    long click = -1;  /* the callback that first heard it */
-    long total = 0;   /* callbacks in all */
-};
-
-TEST_F(Glimhost, LightDelayMovesTheClickByItsCallbacks)
-{
-    std::string path = click_file(tmp);
-    auto play = [&](int delay) {
+    std::vector<long> clicks;
+    std::string path = tmp + "/clicks.wav";
+    host_run::write_clicks(path, &clicks);
+    const long blocks = (3 * 44100 + 511) / 512;
+    struct Case {
+        int delay;
+        bool fast;
+    };
+    for (Case c : {Case{0, false}, Case{-200, false}, Case{150, false}, Case{150, true}}) {
+        SCOPED_TRACE("--light-delay " + std::to_string(c.delay) + (c.fast ? " --fast" : ""));
         auto args = probe_args();
-        if (delay)
-            args.insert(args.end(), {"--light-delay", std::to_string(delay)});
-        args.push_back(path);
+        args.insert(args.end(), {"--light-delay", std::to_string(c.delay), path});
+        if (c.fast)
+            args.push_back("--fast");
         auto r = run(args);
         EXPECT_EQ(r.code, 0) << r.err;
-        ClickRun c;
+        long lead = c.delay > 0 ? (c.delay * 44100 / 1000 + 511) / 512 : 0;
         auto cb = callbacks(r.out);
-        c.total = (long)cb.size();
+        EXPECT_EQ((long)cb.size(), blocks + lead);
+        std::vector<long> heard, expected;
         for (auto &k : cb)
-            if (k.value > 0) {
-                c.click = k.n;
-                break;
-            }
-        return c;
-    };
-    /* The silent clock plays 512 samples a callback: 11.6 ms. */
-    const double period_ms = 512 * 1000.0 / 44100;
-    ClickRun plain = play(0);
-    ASSERT_GT(plain.click, 80) << "heard at 1 s, not before";
-    for (int delay : {-200, 150}) {
-        ClickRun moved = play(delay);
-        EXPECT_NEAR(moved.click - plain.click, delay / period_ms, 1.0) << "--light-delay " << delay;
-        /* the music still ends when it ends; later lights run on to show
-         * what was heard last */
-        double extra = delay > 0 ? delay / period_ms : 0;
-        EXPECT_NEAR(moved.total - plain.total, extra, 1.0) << "--light-delay " << delay;
+            if (k.value > 0)
+                heard.push_back(k.n);
+        for (long at : clicks)
+            expected.push_back(lead + at / 512 + 1);
+        EXPECT_EQ(heard, expected);
     }
 }
 
@@ -539,6 +531,53 @@ TEST_F(Glimhost, LightDelayIsRefusedAheadOfLiveInputAndShownOnTheStatusLine)
     EXPECT_NE(t.err.find("| lights -35 ms"), std::string::npos) << t.err;
 }
 
+/* The light delay changed over --control while a file plays: three
+ * bursts of different tones, 1.5 s apart, each found by its own bin;
+ * after the first is seen the lights go 300 ms early, after the second
+ * 200 ms late. A plug-in of host API version 1 is not steered. */
+TEST_F(Glimhost, ControlMovesTheLightsWhileTheMusicPlays)
+{
+    const int rate = 44100, bins[] = {12, 60, 120};
+    std::vector<int16_t> s;
+    for (long n = 0; n < rate * 9 / 2; n++) {
+        long k = (n - rate) / (rate * 3 / 2), into = (n - rate) % (rate * 3 / 2);
+        int16_t v = n >= rate && into < 2048 ? host_run::tone(bins[k], 12000, n) : 0;
+        s.push_back(v);
+        s.push_back(v);
+    }
+    host_run::write_wav(tmp + "/bursts.wav", rate, 2, s);
+    unsigned short control = testing_udp::free_port();
+    std::vector<std::string> args = probe_args();
+    args.insert(args.begin(), GLIMHOST);
+    args.insert(args.end(), {"--control", std::to_string(control), tmp + "/bursts.wav"});
+    auto host = testing_process::start(args);
+    int asker = testing_udp::open_socket(0);
+    auto command = [&](const std::string &text) {
+        testing_udp::send_to(asker, control, text.data(), text.size());
+        auto line = testing_udp::receive(asker, 2000);
+        return std::string(line.begin(), line.end());
+    };
+    /* The callback at which each burst fills most of the window, waited for. */
+    auto heard = [&](int i) {
+        for (int waited = 0; waited < 10000; waited += 10, usleep(10000))
+            for (auto &c : callbacks(testing_process::out(host)))
+                if (c.peak == bins[i] - 1 && c.value > 6000)
+                    return c.n;
+        return -1L;
+    };
+    ASSERT_GE(heard(0), 0) << testing_process::err(host);
+    EXPECT_NE(command("delay -300").find("\"delay\":-300,"), std::string::npos);
+    ASSERT_GE(heard(1), 0);
+    EXPECT_NE(command("delay 200").find("\"delay\":200,"), std::string::npos);
+    EXPECT_NE(command("pattern rise").find("version 1"), std::string::npos);
+    ASSERT_TRUE(testing_process::wait_for(host, 10000));
+    close(asker);
+    EXPECT_EQ(testing_process::exit_code(host), 0) << testing_process::err(host);
+    const double per_ms = rate / 512.0 / 1000;
+    EXPECT_NEAR(heard(1) - heard(0), (1500 - 300) * per_ms, 1.0);
+    EXPECT_NEAR(heard(2) - heard(0), (3000 + 200) * per_ms, 1.0);
+}
+
 // ---- --pattern --------------------------------------------------------------
 
 TEST_F(Glimhost, PatternAndOptionsReachThePlugin)
@@ -553,6 +592,22 @@ TEST_F(Glimhost, PatternAndOptionsReachThePlugin)
     EXPECT_NE(r.out.find("probe rise_init param=center=4 speed=2"), std::string::npos);
     /* handed over before the plug-in is enabled */
     EXPECT_LT(at(r.out, "probe: fixed pattern set"), at(r.out, "probe: init"));
+}
+
+/* A beat log from a plug-in that tells no beat, a log that cannot be
+ * written: one line, before the plug-in is enabled. */
+TEST_F(Glimhost, LogsThatCannotBeWrittenAreClearErrors)
+{
+    for (std::vector<std::string> log : {std::vector<std::string>{"--beat-log", tmp + "/b"},
+                                         {"--pattern-log", tmp + "/no/such/folder"}}) {
+        auto args = probe_args();
+        args.insert(args.end(), log.begin(), log.end());
+        auto r = run(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(host_run::lines(r.err), 1) << r.err;
+        EXPECT_NE(r.err.find(log[0]), std::string::npos) << r.err;
+        EXPECT_EQ(count(r.out, "probe: init"), 0);
+    }
 }
 
 TEST_F(Glimhost, UnknownPatternIsAClearError)

@@ -123,7 +123,7 @@ TEST_F(WithLibglim, ClosingThePreviewDisablesThePlugin)
     EXPECT_NE(testing_process::out(c).find("glimhost: plug-in disabled"), std::string::npos);
 }
 
-TEST_F(WithLibglim, StatusLineNamesTheCurrentPattern)
+TEST_F(WithLibglim, StatusLineNamesTheCurrentPatternAndTheBeat)
 {
     auto r = host_run::run_on_terminal({"--mute", "--rate", "100", "--frames", "250", "--port",
                                         std::to_string(testing_udp::free_port())});
@@ -133,6 +133,9 @@ TEST_F(WithLibglim, StatusLineNamesTheCurrentPattern)
                              "spinning_stripe"})
         named |= r.err.find(std::string("callbacks/s | pattern ") + name) != std::string::npos;
     EXPECT_TRUE(named) << r.err;
+    /* and the beat as far as it is known */
+    EXPECT_TRUE(r.err.find(" BPM") != std::string::npos ||
+                r.err.find("| no beat yet") != std::string::npos) << r.err;
 }
 
 TEST_F(WithLibglim, DemoRunsAtThePlayersRate)

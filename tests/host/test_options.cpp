@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/host_options.h"
+#include "host/player.h"
 
 namespace {
 
@@ -136,6 +137,14 @@ TEST(HostOptions, ContradictionsAndUnknownsAreRefused)
     EXPECT_EQ(u.rc, -1);
     EXPECT_NE(u.err.find("--portx"), std::string::npos);
     EXPECT_EQ(parse({"--plugin"}).rc, -1);
+    /* --fast runs a file silently, nothing else */
+    EXPECT_EQ(parse({"--fast", "--mute", "a.wav"}).o.fast, 1);
+    for (auto bad : std::vector<std::vector<std::string>>{
+             {"--fast", "a.wav"}, {"--fast", "--mute"}, {"--fast", "--mute", "--capture"}}) {
+        auto p = parse(bad);
+        EXPECT_EQ(p.rc, -1);
+        EXPECT_NE(p.err.find("--fast needs --mute and a FILE"), std::string::npos) << p.err;
+    }
 }
 
 TEST(HostOptions, LightDelayEitherWayButNotAheadOfLiveInput)
@@ -154,6 +163,19 @@ TEST(HostOptions, LightDelayEitherWayButNotAheadOfLiveInput)
     auto live = parse({"--light-delay", "-10", "--capture"});
     EXPECT_EQ(live.rc, -1);
     EXPECT_NE(live.err.find("--capture"), std::string::npos) << live.err;
+
+    /* The same, changed while playing (--control's "delay"). */
+    for (int is_live : {0, 1}) {
+        audio_source s = {"test", 44100, is_live, nullptr};
+        ASSERT_EQ(player_prepare(&s, nullptr, 0, 0), 0);  /* the delay left at 30 */
+        char err[160];
+        for (int ms : {-20, 2000, -2000, player_light_delay_limit_ms(44100) + 1, 30}) {
+            bool ok = (ms >= 0 || !is_live) && ms <= 2000;
+            int before = player_light_delay();
+            EXPECT_EQ(player_change_light_delay(ms, err, sizeof err) == 0, ok) << ms;
+            EXPECT_EQ(player_light_delay(), ok ? ms : before) << ms;
+        }
+    }
 }
 
 TEST(HostOptions, AnalyseAFileOrTheBuiltInMusicNotLiveInput)

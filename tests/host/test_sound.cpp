@@ -113,6 +113,27 @@ TEST_F(WithSoundServer, PlaysAFileInStepWithTheStream)
     EXPECT_EQ(count(r.out, "probe: cleanup\n"), 1);
 }
 
+/* The stream reports its position in steps; still no click falls between
+ * two blocks, and none is analysed twice. */
+TEST_F(WithSoundServer, EveryClickIsSeenOnceThroughTheStream)
+{
+    std::vector<long> clicks;
+    std::string path = tmp + "/clicks.wav";
+    host_run::write_clicks(path, &clicks);
+    auto args = probe_args();
+    args.push_back(path);
+    auto r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.find("silently"), std::string::npos) << r.err;
+    std::vector<long> heard, expected;
+    for (auto &c : host_run::callbacks(r.out))
+        if (c.value > 0)
+            heard.push_back(c.n);
+    for (long at : clicks)
+        expected.push_back(at / 512 + 1);
+    EXPECT_EQ(heard, expected);
+}
+
 TEST_F(WithSoundServer, CaptureHearsWhatIsPlaying)
 {
     auto play_args = probe_args();

@@ -89,7 +89,7 @@ TEST(Package, HoldsEveryProgramWithItsPagePluginDataAndUnits)
     EXPECT_NE(terms.find("\nLicense: GPL-3+\n"), std::string::npos) << terms;
     EXPECT_NE(terms.find("qm-dsp"), std::string::npos);
     std::string show = file_of(file, "./usr/lib/systemd/user/hallway-show.service");
-    EXPECT_NE(show.find("\nExecStart=/usr/bin/glimhost --capture"), std::string::npos) << show;
+    EXPECT_NE(show.find("exec /usr/bin/glimhost --capture"), std::string::npos) << show;
     EXPECT_NE(show.find(" --headless"), std::string::npos);
     std::string bridge = file_of(file, "./usr/lib/systemd/system/hallway-mqtt.service");
     EXPECT_NE(bridge.find("exec /usr/bin/hallmqtt --broker "), std::string::npos) << bridge;

@@ -38,11 +38,17 @@ struct Manager {
             setenv("WATCHDOG_USEC", std::to_string(watchdog_usec).c_str(), 1);
         return true;
     }
-    /* Stop pointing programs here, and remove the socket. */
-    void close_it()
+    /* Stop pointing programs started from now on here (those started
+     * already keep sending). */
+    void close_it_env()
     {
         unsetenv("NOTIFY_SOCKET");
         unsetenv("WATCHDOG_USEC");
+    }
+    /* Stop pointing programs here, and remove the socket. */
+    void close_it()
+    {
+        close_it_env();
         if (sock >= 0)
             ::close(sock);
         sock = -1;

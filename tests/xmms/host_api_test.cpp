@@ -4,6 +4,7 @@
  * (also read from another thread), and the port setter moves the light
  * server. */
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -21,6 +22,7 @@ const char *const ALL_NAMES[] = {
     "spinning_stripe", "simple_equalizer", "ring_equalizer", "trailing_lines",
     "bar_equalizer",  "center_meter",   "vertical_meter", "swirl_meter",
     "vertical_spectrum", "warp_core",   "explosion",      "auto_pong",
+    "beat_pulse",     "beat_chase",
 };
 
 class HostApi : public ::testing::Test {
@@ -239,6 +241,140 @@ TEST_F(HostApi, PortSetterPutsTheServerOnThatPort)
     close(sub);
     ASSERT_TRUE(got) << "no frame from port " << port;
     EXPECT_EQ(frame.size(), 60u);
+}
+
+} // namespace
+
+namespace {
+
+/* Callbacks at 512 samples of 44.1 kHz, each told its music time. */
+const double PERIOD = 512.0 / 44100.0;
+
+const glim_host_api2 *api2_of(const Glim &glim)
+{
+    auto get = glim.sym<const glim_host_api *(*)(int)>("glim_get_host_api");
+    return (const glim_host_api2 *)get(2);
+}
+
+/* Without a beat, following it or not runs the same show: the same
+ * messages, draws and frames, callback for callback, on sound whose level
+ * wanders with no beat in it; and the host reads no beat. */
+TEST(HostApiBeat, UnlockedRunsTheShowOfBeatFollowingOff)
+{
+    ASSERT_TRUE(ensure_display()) << "no X server";
+    std::string said[2];
+    std::vector<unsigned char> frames[2];
+    for (int off = 0; off < 2; off++) {
+        Glim glim = load_glim();
+        auto api = api2_of(glim);
+        unsigned short port = testing_udp::free_port();
+        ASSERT_EQ(api->v1.set_port(port), 0);
+        api->set_beat_following(!off);
+        glim.vp->init();
+        int sub = testing_udp::open_socket();
+        testing_udp::send_to(sub, port, "A", 1);
+        srand(7);
+        Spectrum s;
+        for (int k = 1; k <= 1500; k++) {
+            double level = 2.0 + sin(k / 97.0) + sin(k / 31.3);
+            for (int i = 0; i < 256; i++)
+                s[0][i] = (int16_t)(level * 6000 / (1 + i / 4));
+            api->set_music_time(k * PERIOD);
+            StdoutCapture out;
+            glim.vp->render_freq(s);
+            said[off] += out.finish();
+            bool got = true;
+            while (got) {
+                auto d = testing_udp::receive(sub, 0, &got);
+                frames[off].insert(frames[off].end(), d.begin(), d.end());
+            }
+            glim_beat_state b;
+            api->beat_state(&b);
+            ASSERT_EQ(b.locked, 0) << "callback " << k;
+            ASSERT_EQ(b.beat_count, 0);
+        }
+        close(sub);
+        glim.vp->cleanup();
+        pump_events();
+    }
+    EXPECT_GE(count_of(said[0], "calling init"), 4);
+    EXPECT_EQ(said[0], said[1]);
+    EXPECT_GT(frames[0].size(), 60u * 1000);
+    EXPECT_EQ(frames[0], frames[1]);
+}
+
+/* A grid handed over before the music: it takes over at its first bar
+ * (not before), its beats come in the callbacks nearest them, and the
+ * pattern changes on a bar's first beat: on the first one of a new
+ * section (a loud pattern for a loud section), at once on a drop's first
+ * beat, and between them when a running time is up. */
+TEST(HostApiBeat, GridMovesPatternChangesToTheSectionsFirstDownbeat)
+{
+    ASSERT_TRUE(ensure_display()) << "no X server";
+    Glim glim = load_glim();
+    auto api = api2_of(glim);
+    ASSERT_EQ(api->v1.set_port(testing_udp::free_port()), 0);
+    glim.vp->init();
+
+    /* 120 BPM from 0.75 s, bars of four from the second beat (1.25 s).
+     * Sections: quiet, loud from just before the bar at 9.25 s, a drop on
+     * the second beat of the bar at 13.25 s. */
+    std::vector<glim_grid_beat> beats;
+    for (int j = 0; j < 60; j++)
+        beats.push_back({0.75 + 0.5 * j, (j + 3) % 4 + 1});
+    std::vector<glim_grid_section> sections = {{0.0, 0.1, 0}, {9.2, 0.9, 0}, {13.75, 1.0, 1}};
+    glim_grid_beat unsorted[2] = {{1.0, 1}, {1.0, 2}};
+    EXPECT_EQ(api->set_beat_grid(unsorted, 2, nullptr, 0), -1);
+    ASSERT_EQ(api->set_beat_grid(beats.data(), (int)beats.size(), sections.data(), 3), 0);
+
+    auto callback_of = [](double t) { return lround(t / PERIOD); };
+    Spectrum silence;
+    fill(silence, 0);
+    long beat_count = 0;
+    std::string before;  /* the pattern that ran last before this callback */
+    const std::string calm = " sine_wave rise trailing_lines ",
+                      loud = " beat_pulse beat_chase random_spots spinning_stripe brightness_level ";
+    int section_changes = 0, bar_changes = 0;
+    for (long k = 1; k <= callback_of(29.0); k++) {
+        api->set_music_time(k * PERIOD);
+        StdoutCapture out;
+        glim.vp->render_freq(silence);
+        bool changed = out.finish().find("calling init") != std::string::npos;
+        glim_beat_state b;
+        api->beat_state(&b);
+        int j = -1;  /* the grid's beat in this callback */
+        for (int i = 0; i < (int)beats.size(); i++)
+            j = callback_of(beats[i].time) == k ? i : j;
+        bool switched = k >= callback_of(1.25);
+        ASSERT_EQ(b.from_grid, switched) << "callback " << k;
+        if (switched) {
+            ASSERT_EQ(b.beat_count > beat_count, j >= 0) << "callback " << k;
+            EXPECT_NEAR(b.bpm, 120.0, 0.01);
+        }
+        beat_count = b.beat_count;
+        std::string name = api->v1.current_pattern() ? api->v1.current_pattern() : "";
+        double t = j >= 0 ? beats[j].time : -1;
+        if (t == 9.25 || t == 13.75) {
+            EXPECT_TRUE(changed) << "no change for the section at " << t;
+            EXPECT_NE(name, before) << t;
+            section_changes++;
+        } else if (switched && changed && before != "rise") {
+            /* rise ends itself: what follows starts at once */
+            ASSERT_GE(j, 0) << "change off the beat at callback " << k;
+            EXPECT_EQ(beats[j].beat_in_bar, 1) << t;
+            bar_changes++;
+        }
+        if (switched && changed) {
+            EXPECT_NE((k * PERIOD < 9.2 ? calm : loud).find(" " + name + " "), std::string::npos)
+                << name << " at " << t;
+        }
+        if (!name.empty())
+            before = name;
+    }
+    EXPECT_EQ(section_changes, 2);
+    EXPECT_GE(bar_changes, 2);
+    glim.vp->cleanup();
+    pump_events();
 }
 
 } // namespace

@@ -101,7 +101,9 @@ INSTANTIATE_TEST_SUITE_P(
                          "trailing_lines"},
                     Case{"warp_core:delay=2", "warp_core"},
                     Case{"auto_pong", "auto_pong"},
-                    Case{"explosion", "explosion"}),
+                    Case{"explosion", "explosion"},
+                    Case{"beat_pulse:level=200", "beat_pulse"},
+                    Case{"beat_chase:bars=2", "beat_chase"}),
     [](const testing::TestParamInfo<Case> &i) {
         return std::string(i.param.name);
     });

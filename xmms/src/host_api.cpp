@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include "beat_clock.h"
 #include "netserver/hall.h"
 #include "pattern_list.h"
 #include "scheduler.h"
@@ -49,22 +50,6 @@ int fix_pattern(const char *name, const char *options)
     return scheduler_fix(&info, options);
 }
 
-/* Until the plug-in follows the beat: no time base is used, no beat is
- * known, no grid is kept. */
-void set_music_time(double) {}
-
-void beat_state(glim_beat_state *out)
-{
-    memset(out, 0, sizeof *out);
-}
-
-void set_beat_following(int) {}
-
-int set_beat_grid(const glim_grid_beat *, int, const glim_grid_section *, int)
-{
-    return -1;
-}
-
 const glim_host_api2 api = {
     {
         named_patterns,
@@ -73,10 +58,10 @@ const glim_host_api2 api = {
         current_pattern_name,
         set_port,
     },
-    set_music_time,
-    beat_state,
-    set_beat_following,
-    set_beat_grid,
+    beat_clock_set_music_time,
+    beat_clock_state,
+    beat_clock_set_following,
+    beat_clock_set_grid,
     fix_pattern,
     scheduler_next,
     scheduler_is_fixed,
@@ -95,6 +80,11 @@ const char *pattern_name_of(const pattern_info *info)
 const char *host_api_name(int place)
 {
     return named_patterns[place].name;
+}
+
+const glim_named_pattern *host_api_pattern(int place)
+{
+    return &named_patterns[place];
 }
 
 extern "C" const glim_host_api *glim_get_host_api(int version)

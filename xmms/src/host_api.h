@@ -12,4 +12,7 @@ const char *pattern_name_of(const pattern_info *info);
 /* The name of the pattern at `place` in the pattern list. */
 const char *host_api_name(int place);
 
+/* The pattern at `place` in the pattern list. */
+const glim_named_pattern *host_api_pattern(int place);
+
 #endif

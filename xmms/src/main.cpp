@@ -1,19 +1,22 @@
 /* main.cpp -- the plug-in's entry: the player's entry point and record,
  * enable/disable, and the spectrum callback that ties the modules
- * together (analysis.cpp, scheduler.cpp, preview.cpp; the host API in
- * host_api.cpp).
+ * together (analysis.cpp, beat_clock.cpp, scheduler.cpp, preview.cpp; the
+ * host API in host_api.cpp).
  *
  * The player calls glim_render_freq on its rendering thread; each call
- * analyses the spectrum, runs the scheduler and the current pattern, sends
- * one light frame through the built-in network light server and redraws
- * the preview. All state is file-level, one set per loaded library. */
+ * analyses the spectrum, follows the beat, runs the scheduler and the
+ * current pattern, sends one light frame through the built-in network
+ * light server and redraws the preview. All state is file-level, one set
+ * per loaded library. */
 #include "entry.h"
 
 #include <gtk/gtk.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
 
 #include "analysis.h"
+#include "beat_clock.h"
 #include "config.h"
 #include "interface_2001.h"
 #include "preview.h"
@@ -23,10 +26,13 @@ namespace {
 
 bool in_cleanup;  /* the destroy handler may bring the player back here */
 
-/* The spectrum callback: analyse, schedule, one frame, send, redraw. */
+/* The spectrum callback: analyse, follow the beat, schedule, one frame,
+ * send, redraw. The beat comes before the scheduler, so a pattern can
+ * change (and act) in the very callback that brings its beat. */
 void glim_render_freq(int16_t data[2][256])
 {
     glim_analyze_freq(data);
+    beat_clock_feed(data[0]);
     schedule();
 
     lock_gdk();
@@ -38,17 +44,28 @@ void glim_render_freq(int16_t data[2][256])
     draw_func(nullptr);
 }
 
-/* Enable: window, analysis settings, table count, lights, random seed.
- * Does nothing while the window exists. */
+/* Enable: window, analysis settings, the beat's buffers (once for the
+ * library's life), table count, lights, random seed. Does nothing while
+ * the window exists. */
 void glim_init(void)
 {
     if (preview_open())
         return;
     make_preview();
     analysis_reset();
+    if (beat_clock_init() != 0)
+        fprintf(stderr, "glim: cannot set up the beat tracker; the lights will not follow "
+                        "the beat\n");
     count_patterns();
     init_lights();
     srand(time(nullptr));
+}
+
+/* Playback starts: the bars in the preview, and the beat heard afresh. */
+void glim_playback_begin(void)
+{
+    beat_clock_restart();
+    glim_playback_start();
 }
 
 /* Disable: window and drawing resources gone, lights stopped. The
@@ -85,7 +102,7 @@ VisPlugin glim_vp = {
     nullptr,              /* about */
     nullptr,              /* configure */
     nullptr,              /* disable_plugin */
-    glim_playback_start,
+    glim_playback_begin,
     glim_playback_stop,
     nullptr,              /* render_pcm */
     glim_render_freq,

@@ -6,6 +6,7 @@
 #ifndef GLIM_PATTERN_LIST_H
 #define GLIM_PATTERN_LIST_H
 
+#include "beat_patterns.h"
 #include "game_patterns.h"
 #include "simple_patterns.h"
 #include "simple_patterns_equalizers.h"
@@ -32,7 +33,9 @@
     X(vertical_spectrum, 0)     \
     X(warp_core, 0)             \
     X(explosion, 0)             \
-    X(auto_pong, 0)
+    X(auto_pong, 0)             \
+    X(beat_pulse, 0)            \
+    X(beat_chase, 0)
 
 /* Each pattern's place in the list: PATTERN_LIST_sine_wave is 0. */
 #define PATTERN_LIST_PLACE(NAME, ROWS) PATTERN_LIST_##NAME,

@@ -2,9 +2,18 @@
  * pattern list. Each callback counts the current pattern's time down;
  * when it runs out (or the pattern ends itself) the next is drawn from
  * `patterns` with rand(), or the fixed pattern a host chose
- * (glim_set_fixed_pattern) is started again. Runs on the player's
- * rendering thread; only the current pattern's name is read from other
- * threads. */
+ * (glim_set_fixed_pattern) is started again.
+ *
+ * While a beat is followed the pattern changes on the beat instead: a
+ * running time ends on the first beat of the bar after it has passed, and
+ * a drop (or a new section of the host's grid) changes the pattern at
+ * once, on its beat. With a grid the pattern drawn suits the section: a
+ * busy, bright one when it is loud, a calm one when it is quiet (a grid
+ * without sections draws from the table). Without a beat everything is as
+ * above, draw for draw.
+ *
+ * Runs on the player's rendering thread; only the current pattern's name
+ * is read from other threads. */
 #include "scheduler.h"
 
 #include <stdio.h>
@@ -15,6 +24,7 @@
 #include <mutex>
 
 #include "analysis.h"
+#include "beat_clock.h"
 #include "host_api.h"
 #include "pattern.h"
 #include "pattern_list.h"
@@ -39,7 +49,20 @@ const unsigned char row_places[] = {PATTERN_LIST(SCHEDULER_ROW_PLACES)};
  * accepting row in six, 100 refusals in a row happen once in 10^8. */
 const int MAX_DRAWS = 100;
 
+/* Patterns drawn for a section of a grid, by place in the pattern list. */
+const unsigned char loud_places[] = {PATTERN_LIST_beat_pulse, PATTERN_LIST_beat_chase,
+                                     PATTERN_LIST_random_spots, PATTERN_LIST_spinning_stripe,
+                                     PATTERN_LIST_brightness_level};
+const unsigned char calm_places[] = {PATTERN_LIST_sine_wave, PATTERN_LIST_rise,
+                                     PATTERN_LIST_trailing_lines};
+/* Sections at least this loud (0..1 across the song) get a loud pattern. */
+const double LOUD_SECTION = 0.5;
+/* Bars a running time may wait for its bar's first beat before it ends
+ * anyway (a bar whose first beat is never heard). */
+const int OVERTIME_BARS = 2;
+
 int current_pattern = -1;        /* drawn row; -1 = none */
+const char *current_drawn_name;  /* a section's pattern without a row; else NULL */
 int time_left;                   /* frames left after the current one */
 pattern_info current_rec;        /* the functions of the current pattern */
 bool refusal_reported;           /* "no pattern" already said this streak */
@@ -66,8 +89,9 @@ bool steer_has_options;
 
 /* Draw patterns until one's init accepts; the table's row, or the fixed
  * record when one is set. After MAX_DRAWS refusals nothing is current and
- * the next callback tries again. */
-void draw_pattern(void)
+ * the next callback tries again. A pattern that must change (a drop, a new
+ * section) passes the one that ended as `avoid`: it is not drawn again. */
+void draw_pattern(const pattern_info *avoid = nullptr)
 {
     current_pattern = -1;
     current_name.store(nullptr);
@@ -76,6 +100,8 @@ void draw_pattern(void)
     for (int tries = 0; tries < MAX_DRAWS; tries++) {
         int row = num_patterns > 0 ? rand() % num_patterns : 0;
         pattern_info rec = fixed_set ? fixed_info : patterns[row];
+        if (avoid && !fixed_set && rec.init == avoid->init && rec.frame == avoid->frame)
+            continue;
         char *param = nullptr;
         if (fixed_set && fixed_options) {
             memcpy(fixed_work, fixed_options, fixed_size);
@@ -98,12 +124,69 @@ void draw_pattern(void)
     refusal_reported = true;
 }
 
+/* For a section of the host's grid: a loud or a calm pattern, drawn
+ * until one accepts (as draw_pattern, `avoid` too). */
+void draw_for_section(double loudness, const pattern_info *avoid = nullptr)
+{
+    const unsigned char *places = loudness >= LOUD_SECTION ? loud_places : calm_places;
+    int n = loudness >= LOUD_SECTION ? (int)sizeof loud_places : (int)sizeof calm_places;
+    current_pattern = -1;
+    current_name.store(nullptr);
+    for (int tries = 0; tries < MAX_DRAWS; tries++) {
+        const glim_named_pattern *p = host_api_pattern(places[rand() % n]);
+        if (avoid && p->init == avoid->init && p->frame == avoid->frame)
+            continue;
+        printf("calling init for pattern %s\n", p->name);
+        int result = p->init(nullptr);
+        printf("\n");
+        if (result == 0) {
+            /* A row of the table keeps its number in the messages. */
+            current_pattern = 0;
+            current_drawn_name = p->name;
+            for (int row = 0; row < num_patterns; row++)
+                if (patterns[row].init == p->init && patterns[row].frame == p->frame) {
+                    current_pattern = row;
+                    current_drawn_name = nullptr;
+                    break;
+                }
+            current_rec = {p->init, p->frame, p->deinit};
+            current_name.store(p->name);
+            time_left = rand() % 250 + 125;
+            return;
+        }
+    }
+}
+
+/* "calling deinit for pattern N" (or NAME, for a section's pattern
+ * without a row). */
+void say_deinit(void)
+{
+    if (current_drawn_name)
+        printf("calling deinit for pattern %s\n", current_drawn_name);
+    else
+        printf("calling deinit for pattern %i\n", current_pattern);
+}
+
+/* While a beat is followed: does the current pattern end on this beat? */
+bool beat_change_due(const beat_view *b)
+{
+    if (b->change)
+        return true;
+    if (time_left >= 0)
+        return false;
+    if (b->beat && b->beat_in_bar == 1)
+        return true;
+    double overtime = OVERTIME_BARS * b->beats_per_bar * b->frames_per_beat;
+    return -time_left > overtime + 1;
+}
+
 void stop_current(void)
 {
     current_name.store(nullptr);
     if (current_rec.deinit)
         current_rec.deinit();
     current_pattern = -1;
+    current_drawn_name = nullptr;
 }
 
 /* Act on the steering a host left: a new fixed pattern, the rotation
@@ -129,7 +212,7 @@ void take_steering(void)
     else if (kind == STEER_ROTATION)
         glim_set_fixed_pattern(nullptr, nullptr);
     if (current_pattern >= 0) {
-        printf("calling deinit for pattern %i\n", current_pattern);
+        say_deinit();
         stop_current();
     }
 }
@@ -174,18 +257,35 @@ void schedule(void)
 {
     take_steering();
     time_left--;
+    const beat_view *b = beat_clock_view();
+    if (b->locked && current_pattern >= 0) {
+        if (!beat_change_due(b))
+            return;
+        pattern_info ended = current_rec;
+        say_deinit();
+        stop_current();
+        if (b->from_grid && !fixed_set && b->loudness >= 0)
+            draw_for_section(b->loudness, b->change ? &ended : nullptr);
+        else
+            draw_pattern(b->change ? &ended : nullptr);
+        return;
+    }
     if (time_left < 0 && current_pattern >= 0) {
-        printf("calling deinit for pattern %i\n", current_pattern);
+        say_deinit();
         stop_current();
     }
-    if (current_pattern == -1 || time_left < 0)
+    if (b->locked && b->from_grid && !fixed_set && b->loudness >= 0 && current_pattern == -1)
+        draw_for_section(b->loudness);
+    else if (current_pattern == -1 || time_left < 0)
         draw_pattern();
 }
 
 void run_frame(int16_t data[2][256])
 {
+    /* Waiting for its bar's first beat a pattern is on its last frame. */
     if (current_pattern >= 0 &&
-        current_rec.frame(bar_averages, bar_heights, light_data, data, time_left) < 0)
+        current_rec.frame(bar_averages, bar_heights, light_data, data,
+                          time_left < 0 ? 0 : time_left) < 0)
         stop_current();
 }
 

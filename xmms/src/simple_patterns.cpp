@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "beat_clock.h"
 #include "pattern_options.h"
 
 namespace {
@@ -35,6 +36,8 @@ int sw_dir;           /* +1 or -1 */
 /* spinning_stripe */
 int ss_rate;          /* 1/256 ring positions per frame, signed */
 int ss_invert;        /* 1: dark stripe on a brightening background */
+int ss_beats;         /* > 0: a full turn every this many beats, while a
+                         beat is followed */
 double rot;           /* angle of the stripe, [0, 8) */
 
 /* rise: settings keep their last values from run to run */
@@ -203,9 +206,11 @@ int spinning_stripe_init(char *param)
 {
     ss_rate = 0;
     ss_invert = -1;
+    ss_beats = 0;
     if (param) {
         parse_string(param, (char *)"i", "rate", &ss_rate);
         parse_string(param, (char *)"i", "invert", &ss_invert);
+        parse_string(param, (char *)"i", "beats", &ss_beats);
     }
     if (ss_rate == 0) {
         ss_rate = (rand() & 63) + 32;
@@ -237,7 +242,11 @@ int spinning_stripe_frame(double *, int16_t *, int *light_data,
             }
         }
     }
-    rot += ss_rate * 0.00390625;
+    const beat_view *b = beat_clock_view();
+    if (ss_beats > 0 && b->locked && b->frames_per_beat > 0.0)
+        rot += (ss_rate < 0 ? -RING_SIZE : RING_SIZE) / (ss_beats * b->frames_per_beat);
+    else
+        rot += ss_rate * 0.00390625;
     /* fmod instead of repeated steps of 8, so a large rate from an option
      * string costs no more than a small one. */
     if (rot >= RING_SIZE || rot < 0) {

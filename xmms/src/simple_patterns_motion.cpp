@@ -5,13 +5,15 @@
  *   whole frame fades behind them. Owns a line table from init to deinit,
  *   the only pattern that allocates.
  * warp_core: two rings step from boxes 0 and 9 in to boxes 4 and 5, over
- *   and over, fading behind them. */
+ *   and over, fading behind them; with "beats" once every so many beats
+ *   while a beat is followed. */
 #include "simple_patterns_motion.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 
+#include "beat_clock.h"
 #include "pattern_options.h"
 #include "simple_patterns.h"
 
@@ -38,6 +40,8 @@ int num_lines = 0;
 int wc_delay = 0; /* extra frames between two steps */
 int wc_count = 0; /* frames waited since the last step */
 int wc_pos = 0;   /* distance of the rings from the ends, 0 to 4 */
+int wc_beats = 0; /* > 0: one run from the ends in every this many beats */
+long wc_beat = 0; /* beats heard since init */
 
 /* Bring one setting into lo..hi, saying so on standard error. */
 void tl_limit(int *value, int lo, int hi, const char *key)
@@ -150,23 +154,37 @@ int trailing_lines_deinit(void)
     return 0;
 }
 
-/* Delay from "delay", else drawn (0 to 3). The rings' place and count go
- * on from the last run. Always accepts. */
+/* Delay from "delay", else drawn (0 to 3); "beats" ties the runs to the
+ * beat. The rings' place and count go on from the last run. Always
+ * accepts. */
 int warp_core_init(char *param)
 {
     wc_delay = 0;
-    if (param)
+    wc_beats = 0;
+    wc_beat = 0;
+    if (param) {
         parse_string(param, (char *)"i", "delay", &wc_delay);
+        parse_string(param, (char *)"i", "beats", &wc_beats);
+    }
     if (wc_delay == 0)
         wc_delay = rand() & 3;
     return 0;
 }
 
-/* Step the rings every wc_delay + 1 frames, fade, light both rings. */
+/* Step the rings every wc_delay + 1 frames (or on the beat), fade, light
+ * both rings. */
 int warp_core_frame(double *, int16_t *, int *light_data, int16_t (*)[256],
                     int)
 {
-    if (wc_count < wc_delay) {
+    const beat_view *b = beat_clock_view();
+    if (b->beat)
+        wc_beat++;
+    if (wc_beats > 0 && b->locked && b->frames_per_beat > 0.0 && wc_beat > 0) {
+        /* the run's share of its beats gone by, in five places */
+        double run = ((wc_beat - 1) % wc_beats + beat_clock_phase(b)) / wc_beats;
+        wc_pos = clamp_int((long long)(run * 5.0), 0, 4);
+        wc_count = 0;
+    } else if (wc_count < wc_delay) {
         wc_count++;
     } else {
         wc_count = 0;
