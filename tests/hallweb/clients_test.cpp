@@ -213,7 +213,7 @@ TEST_F(Senders, RepliesWaitTheirTurnAndDetachingWaitsForTheWrite)
 
 TEST_F(Senders, APageThatReadsNothingGetsNothingMoreAndIsLetGo)
 {
-    int s = web_clients_attach(&page);
+    int s = web_clients_attach(&page, "127.0.0.1");
     web_clients_ready(s, "hello", 5);
     ASSERT_TRUE(wait_until([&] { return page.got.size() == 1; }));
     set_unsent(page, WEB_UNSENT_MAX + 1);
