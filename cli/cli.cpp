@@ -471,7 +471,7 @@ int cli_usage(const struct cli_program *prog, char *buf, size_t size)
     size_t n = 0;
     if (size)
         buf[0] = '\0';
-    put(buf, size, &n, "usage: %s %s\n", name_of(prog),
+    put(buf, size, &n, "Usage: %s %s\n", name_of(prog),
         prog->synopsis ? prog->synopsis : "[options]");
     if (prog->about)
         put(buf, size, &n, "%s", prog->about);
@@ -488,7 +488,7 @@ int cli_usage(const struct cli_program *prog, char *buf, size_t size)
     }
     if (column < 14)
         column = 14;
-    put(buf, size, &n, "options:\n");
+    put(buf, size, &n, "Options:\n");
     for (const cli_opt *o = prog->opts; o && o->name; o++)
         put_option(buf, size, &n, *o, column);
     for (const cli_opt &o : builtin)

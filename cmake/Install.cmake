@@ -20,10 +20,20 @@ file(RELATIVE_PATH HALL_DATADIR_FROM_BIN ${CMAKE_INSTALL_FULL_BINDIR}
 find_program(HALL_HELP2MAN help2man REQUIRED)
 find_program(HALL_GZIP gzip REQUIRED)
 
-# hall_install_program(TARGET "what it does"): the program into bin/, and
-# its manual page, written by help2man from the program's own --help and
-# --version at build time, into share/man/man1.
+# hall_install_program(TARGET "what it does" [MAN PAGE]): the program into
+# bin/, and its manual page into share/man/man1, written by help2man at
+# build time from the program's own --help and --version (laid out by
+# man_help.sh) and the sections of man/PAGE.h2m (PAGE: TARGET unless
+# given): description, exit status, files, see also.
 function(hall_install_program target description)
+  cmake_parse_arguments(P "" "MAN" "" ${ARGN})
+  if(NOT P_MAN)
+    set(P_MAN ${target})
+  endif()
+  set(include ${CMAKE_SOURCE_DIR}/man/${P_MAN}.h2m)
+  if(NOT EXISTS ${include})
+    message(FATAL_ERROR "${target}: its manual page's sections are missing (${include})")
+  endif()
   install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   set(page ${CMAKE_BINARY_DIR}/man/${target}.1)
   # Run by its bare name from the PATH, so the page shows "boxdriver",
@@ -32,9 +42,10 @@ function(hall_install_program target description)
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
     COMMAND ${CMAKE_COMMAND} -E env "PATH=$<TARGET_FILE_DIR:${target}>:/usr/bin:/bin"
             ${HALL_HELP2MAN} --no-info --section=1 "--name=${description}"
-            --output=${page} ${target}
+            --include=${include} --output=${page}
+            "sh ${CMAKE_SOURCE_DIR}/cmake/man_help.sh ${target}"
     COMMAND ${HALL_GZIP} -9nf ${page}
-    DEPENDS ${target}
+    DEPENDS ${target} ${include} ${CMAKE_SOURCE_DIR}/cmake/man_help.sh
     COMMENT "Manual page of ${target}"
     VERBATIM)
   add_custom_target(${target}_man ALL DEPENDS ${page}.gz)

@@ -6,8 +6,9 @@
 int main(int argc, char **argv)
 {
     static const testfeed_output simulator = {
+        "testfeed_sim",
         "Draws wiring test patterns straight into the hallway simulator, with no network\n"
-        "in between (--port is taken but unused). Escape or closing the window ends it.\n",
+        "in between: nothing is published. Escape or closing the window ends it.\n",
         nullptr};
     return testfeed_main(argc, argv, &simulator);
 }

@@ -49,7 +49,7 @@ void make_frame(const testfeed_options &o, long n, int frame[LIGHT_CHANNELS])
 
 /* Hand the pattern to the output at o.rate until the frame count is
  * reached or a stop signal comes. 0, or 1 when the output asks to stop. */
-int publish(const testfeed_options &o)
+int publish(const testfeed_options &o, const char *name)
 {
     /* An absolute schedule, so that the rate does not drift with the time
      * each frame takes. */
@@ -58,7 +58,7 @@ int publish(const testfeed_options &o)
     for (long n = 0; (o.frames < 0 || n < o.frames) && !loop_stop_signal(); n++) {
         make_frame(o, n, frame);
         if (renderFrame(frame) < 0) {
-            fprintf(stderr, "testfeed: the light output asked to stop\n");
+            fprintf(stderr, "%s: the light output asked to stop\n", name);
             return 1;
         }
         loop_sleep_until(start + (double)(n + 1) / o.rate);
@@ -72,7 +72,10 @@ int testfeed_main(int argc, char **argv, const testfeed_output *output)
 {
     testfeed_options o;
     char err[256];
+    testfeed_cli.name = output->name;
     testfeed_cli.about = output->about;
+    if (!output->use_port)
+        testfeed_port_unused();
     int settled = cli_settle(&testfeed_cli, testfeed_parse_options(argc, argv, &o, err, sizeof err),
                              err);
     if (settled != CLI_GO_ON)
@@ -80,12 +83,16 @@ int testfeed_main(int argc, char **argv, const testfeed_output *output)
     if (output->use_port)
         output->use_port(o.port);
     if (init_lights() != 0) {
-        fprintf(stderr, "testfeed: cannot open the light output (UDP port %d)\n", o.port);
+        if (output->use_port)
+            fprintf(stderr, "%s: cannot open the light output (UDP port %d)\n", output->name,
+                    o.port);
+        else
+            fprintf(stderr, "%s: cannot open the light output\n", output->name);
         return 1;
     }
     /* After init_lights: the simulator's back-end brings handlers of its own. */
     loop_catch_signals(0);
-    int status = publish(o);
+    int status = publish(o, output->name);
     deinit_lights();
     return status;
 }

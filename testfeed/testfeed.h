@@ -7,10 +7,11 @@
 
 #include "testfeed/testfeed_options.h"
 
-/* What differs between the programs: what --help says the program does,
- * and how the back-end takes --port before init_lights (NULL: it has no
- * port, and --port is taken but unused). */
+/* What differs between the programs: the name in messages, what --help
+ * says the program does, and how the back-end takes --port before
+ * init_lights (NULL: it has no port, and --port is taken but unused). */
 struct testfeed_output {
+    const char *name;
     const char *about;
     void (*use_port)(int port);
 };

@@ -22,7 +22,11 @@ struct testfeed_options {
 int testfeed_parse_options(int argc, char **argv, testfeed_options *o, char *err,
                            size_t errlen);
 
-/* The command line as --help describes it; each program fills in `about`. */
+/* For a program that publishes nothing: --help says --port is unused. */
+void testfeed_port_unused(void);
+
+/* The command line as --help describes it; each program fills in `name`
+ * and `about`. */
 extern cli_program testfeed_cli;
 
 #endif

@@ -13,6 +13,7 @@ static void publish_on(int port)
 int main(int argc, char **argv)
 {
     static const testfeed_output network = {
+        "testfeed",
         "Publishes wiring test patterns as light frames to every subscriber of --port.\n",
         publish_on};
     return testfeed_main(argc, argv, &network);

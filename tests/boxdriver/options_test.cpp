@@ -96,7 +96,7 @@ TEST(BoxOptions, ProgramsAnswerHelpAndRefuseBadArguments)
         ASSERT_TRUE(testing_process::wait_for(help, 10000));
         EXPECT_EQ(testing_process::exit_code(help), 0);
         std::string text = testing_process::out(help);
-        EXPECT_NE(text.find("usage: "), std::string::npos);
+        EXPECT_NE(text.find("Usage: "), std::string::npos);
         EXPECT_NE(text.find(std::string(name) == "boxdriver" ? "38400 baud" : "57600 baud"),
                   std::string::npos) << text;
 

@@ -164,9 +164,9 @@ TEST(Cli, HelpIsMadeFromTheRows)
     char text[4096];
     ASSERT_LT(cli_usage(&demo, text, sizeof text), (int)sizeof text);
     const char *expected =
-        "usage: demo [options] [FILE]\n"
+        "Usage: demo [options] [FILE]\n"
         "Does nothing.\n"
-        "options:\n"
+        "Options:\n"
         "  --window            a window\n"
         "  --port N            UDP port (1..65535, default 7878)\n"
         "  --frames N          stop after N frames (1..2000000000, default run for ever)\n"

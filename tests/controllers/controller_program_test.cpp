@@ -158,7 +158,7 @@ TEST(KeysendInput, RefusesOverlongHostAndHelps)
     tp::Child help = tp::start({KEYSEND, "--help"});
     ASSERT_TRUE(tp::wait_for(help, 5000));
     EXPECT_EQ(tp::exit_code(help), 0);
-    EXPECT_NE(tp::out(help).find("usage: keysend [host [port]]"), std::string::npos);
+    EXPECT_NE(tp::out(help).find("Usage: keysend [host [port]]"), std::string::npos);
 }
 
 namespace {

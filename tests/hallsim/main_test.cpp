@@ -137,7 +137,7 @@ TEST_F(Main, HelpAndBadArguments)
     tp::Child c = tp::start({HALLSIM, "--help"});
     ASSERT_TRUE(tp::wait_for(c, 10000));
     EXPECT_EQ(tp::exit_code(c), 0);
-    EXPECT_NE(tp::out(c).find("usage: hallsim"), std::string::npos);
+    EXPECT_NE(tp::out(c).find("Usage: hallsim"), std::string::npos);
     EXPECT_NE(tp::out(c).find("--feed HOST[:PORT]"), std::string::npos);
 
     for (std::vector<std::string> bad : {std::vector<std::string>{"--fullscreen"},
@@ -328,9 +328,10 @@ TEST(TestFeedSim, HelpNamesItselfAndTheSimulator)
     ASSERT_TRUE(tp::wait_for(c, 10000));
     EXPECT_EQ(tp::exit_code(c), 0);
     std::string help = tp::out(c);
-    EXPECT_EQ(help.rfind("usage: testfeed_sim ", 0), 0u) << help;
+    EXPECT_EQ(help.rfind("Usage: testfeed_sim ", 0), 0u) << help;
     EXPECT_NE(help.find("simulator"), std::string::npos) << help;
     EXPECT_EQ(help.find("subscriber"), std::string::npos) << help;
+    EXPECT_EQ(help.find("\"Test pattern\" feed"), std::string::npos) << help;
     EXPECT_NE(help.find("--rate N"), std::string::npos) << help;
 }
 

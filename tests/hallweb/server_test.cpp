@@ -508,7 +508,7 @@ TEST(CommandLine, HelpRefusalsAndFailuresToStart)
 {
     auto r = run({"--help"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("usage: hallweb", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("Usage: hallweb", 0), 0u) << r.out;
 
     struct {
         std::vector<std::string> args;

@@ -72,7 +72,7 @@ TEST_F(Glimhost, HelpNeedsNoDisplay)
     unsetenv("DISPLAY");
     auto r = run({"--help"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_NE(r.out.find("usage: glimhost"), std::string::npos);
+    EXPECT_NE(r.out.find("Usage: glimhost"), std::string::npos);
     for (const char *opt : {"--demo", "--capture", "--mute", "--pattern", "--port", "--rate",
                             "--frames", "--list-patterns", "--plugin", "--keep-playing",
                             "--beat-log", "--pattern-log", "--fast"})

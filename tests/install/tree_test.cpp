@@ -1,5 +1,6 @@
 /* tree_test.cpp -- the installed tree (make install into a staging folder,
- * and into a prefix): every program is there with a manual page and runs
+ * and into a prefix): every program is there with a manual page (its
+ * synopsis, options, exit status, files and related pages) and runs
  * from any folder, glimhost finds the installed plug-in, the example
  * channel map reads as the map it describes, the units pass systemd's
  * own check. */
@@ -49,7 +50,9 @@ TEST_F(Tree, EveryProgramIsInstalledWithItsManualPage)
         EXPECT_EQ(head.status, 0);
         EXPECT_NE(head.out.find(".TH " + upper + " \"1\""), std::string::npos) << program;
         EXPECT_NE(head.out.find(".SH NAME\n" + program + " \\- "), std::string::npos) << program;
-        EXPECT_NE(head.out.find(".SH DESCRIPTION\n"), std::string::npos) << program;
+        for (const char *section : {".SH SYNOPSIS\n", ".SH DESCRIPTION\n", ".SH OPTIONS\n",
+                                    ".SH \"EXIT STATUS\"\n", ".SH FILES\n", ".SH \"SEE ALSO\"\n"})
+            EXPECT_NE(head.out.find(section), std::string::npos) << program << ": " << section;
     }
 }
 

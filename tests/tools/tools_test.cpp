@@ -77,7 +77,7 @@ TEST(Dimtable, RefusesArgumentsButHelps)
     c = start({BIN + "dimtable", "--help"});
     ASSERT_TRUE(wait_for(c, 5000));
     EXPECT_EQ(exit_code(c), 0);
-    EXPECT_NE(out(c).find("usage: dimtable"), std::string::npos);
+    EXPECT_NE(out(c).find("Usage: dimtable"), std::string::npos);
 }
 
 std::vector<int> parse_numbers(const std::string &line)
