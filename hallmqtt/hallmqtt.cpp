@@ -17,6 +17,7 @@
 #include "hallmqtt/mqtt_home.h"
 #include "hallmqtt/mqtt_options.h"
 #include "loop/loop.h"
+#include "loop/loop_health.h"
 #include "wire/control_link.h"
 #include "wire/feeds.h"
 
@@ -339,8 +340,24 @@ int open_links()
     return 0;
 }
 
+/* The one-line state the service manager shows. */
+const char *describe_health(char *buf, size_t size, double now)
+{
+    auto side_state = [now](const side &d) {
+        return control_link_reachable(&d.link, now) ? "answers" : "does not answer";
+    };
+    int n = snprintf(buf, size, "broker %s", broker_connected() ? "connected" : "not connected");
+    if (options.has_driver && n > 0 && (size_t)n < size)
+        n += snprintf(buf + n, size - (size_t)n, "; driver %s", side_state(driver));
+    if (options.has_show && n > 0 && (size_t)n < size)
+        snprintf(buf + n, size - (size_t)n, "; show %s", side_state(show));
+    return buf;
+}
+
 void run()
 {
+    char health[128];
+    loop_health_ready(describe_health(health, sizeof health, loop_now()));
     loop_every_start(&refresh, REFRESH_SECONDS, loop_now());
     while (!loop_stop_signal()) {
         pollfd fds[4];
@@ -364,6 +381,8 @@ void run()
             driver_turn(now);
         if (options.has_show)
             show_turn(now);
+        if (loop_health_due(now))
+            loop_health_alive(describe_health(health, sizeof health, now));
         if (loop_every_due(&refresh, now) && broker_connected()) {
             publish(topics.status, BROKER_ONLINE);
             publish_side(&driver, topics.driver_status, topics.light_state);

@@ -13,6 +13,7 @@
 
 #include "boxdriver/console_support.h"
 #include "support/mosquitto.h"
+#include "support/notify.h"
 #include "wire/control.h"
 #include "wire/show_control.h"
 
@@ -233,17 +234,25 @@ TEST_F(Bridge, FaultsAreSaidOnceAndEverythingComesBack)
 {
     ASSERT_TRUE(testing_mosquitto::start(broker)) << broker.error;
     start_driver();
+    testing_notify::Manager manager;   /* and the service manager hears the state */
+    ASSERT_TRUE(manager.open(1000000));
     start_bridge();
+    manager.close_it_env();
     {
         Hub hub(broker.port);
         ASSERT_TRUE(hub.wait_for(LAMPS)) << bridge_err();
     }
+    EXPECT_TRUE(manager.wait_for("READY=1", 0));
+    EXPECT_TRUE(manager.wait_for("STATUS=broker connected; driver answers", 3000));
+    EXPECT_TRUE(manager.wait_for("WATCHDOG=1", 2000));
 
     /* The broker crashes and comes back empty (nothing kept): the
      * bridge finds it again and says everything again. */
     unsigned short port = broker.port;
     testing_mosquitto::stop(broker, SIGKILL);
     usleep(2500000);  /* two attempts fail meanwhile */
+    EXPECT_TRUE(manager.wait_for("STATUS=broker not connected; driver answers", 0));
+    manager.close_it();
     ASSERT_TRUE(testing_mosquitto::start(broker, port)) << broker.error;
     {
         Hub hub(broker.port);
