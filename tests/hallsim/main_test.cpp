@@ -245,7 +245,7 @@ TEST_F(Main, ShortDatagramsArePassedOverAndTheFramesGoOn)
     EXPECT_TRUE(screen_becomes([](const image &im) {
         return sim_support::count_grey(im, 51) < 100;
     })) << "a full frame after them lights every patch";
-    usleep(1100000);
+    usleep(3100000);  /* past the second, however late a slow build read the first */
     send_frame(0, 1);
     EXPECT_TRUE(tp::wait_for_output(sim, "(and 3 more not shown)", 5000, true));
     EXPECT_FALSE(tp::wait_for(sim, 0)) << "still running";
