@@ -194,6 +194,13 @@ void mean_products(beat_tracker *t)
 {
     double decay = t->decay;
     int top = 4 * t->lag_max + 2;
+    /* Once every lag has seen enough frames, decay^seen is below half an
+     * ulp of 1 and the divisor is exactly 1: one product a lag, no pow. */
+    if ((double)(t->frame - top) * -log(decay) > 40.0) {
+        for (int lag = top; lag >= 0; lag--)
+            t->acf_mean[lag] = t->acf[lag] * (1.0 - decay);
+        return;
+    }
     double p = pow(decay, (double)(t->frame - top));  /* decay^(frames seen at top) */
     for (int lag = top; lag >= 0; lag--) {
         t->acf_mean[lag] = t->frame > lag ? t->acf[lag] * (1.0 - decay) / (1.0 - p) : 0.0;
