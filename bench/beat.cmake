@@ -13,8 +13,9 @@ target_link_libraries(beat_log PRIVATE glim_beat hostcore)
 set_target_properties(beat_log PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/beat_eval)
 
 set(beat_eval_run sh ${CMAKE_CURRENT_LIST_DIR}/beat_eval/run.sh ${CMAKE_BINARY_DIR})
+list(JOIN beat_eval_run " " beat_eval_run_line)
 file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/bench/beat_eval
-     CONTENT "#!/bin/sh\nexec ${beat_eval_run} \"$@\"\n"
+     CONTENT "#!/bin/sh\nexec ${beat_eval_run_line} \"$@\"\n"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                       WORLD_READ WORLD_EXECUTE)
 add_custom_target(beat_eval COMMAND ${beat_eval_run} DEPENDS beat_log USES_TERMINAL)

@@ -4,8 +4,9 @@
 # make bench).
 set(song_eval_run /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/song_eval/song_eval.py
     ${CMAKE_BINARY_DIR})
+list(JOIN song_eval_run " " song_eval_run_line)
 file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/bench/song_eval
-     CONTENT "#!/bin/sh\nexec ${song_eval_run} \"$@\"\n"
+     CONTENT "#!/bin/sh\nexec ${song_eval_run_line} \"$@\"\n"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                       WORLD_READ WORLD_EXECUTE)
 add_custom_target(song_eval COMMAND ${song_eval_run} DEPENDS glimhost USES_TERMINAL)
