@@ -71,6 +71,8 @@ const double TRIPLE_MARGIN = 0.1;
  * there. */
 const double MIN_BPM = 50, MAX_BPM = 200;
 const double DOUBLE_MARGIN = 0.35, HALF_MARGIN = 0.15;
+/* The bar periodicity half the tempo must reach to be taken at all. */
+const double HALF_BAR_MIN = 0.3;
 /* Sections: bars either side of a bar line compared; the least change
  * (decibels, root mean square over the features) that starts one; the
  * shortest. */
@@ -491,7 +493,9 @@ double tempo_octave(pass *p, const std::vector<double> &beats, double bpm, int *
     *phase = down[1] > down[0] ? 1 : 0;
     if (up >= DOUBLE_MARGIN)
         return 2;
-    if (down[*phase] >= HALF_MARGIN)
+    /* Half the tempo must show a clear bar of its own: drums alone have
+     * no harmony, and a better "bar" of noise is no reason to halve. */
+    if (down[*phase] >= HALF_MARGIN && here + down[*phase] >= HALF_BAR_MIN)
         return 0.5;
     return 1;
 }

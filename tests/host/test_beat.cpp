@@ -143,6 +143,13 @@ TEST_F(Beats, SteadyBeatLocksAndBeatPulseFlashesInTheBeatsCallback)
     ASSERT_TRUE(testing_process::wait_for(c, 10000));
     close(sock);
     ASSERT_EQ(testing_process::exit_code(c), 0) << testing_process::err(c);
+    /* The analysis ahead finds the same tempo in drums alone. */
+    setenv("XDG_CACHE_HOME", tmp.c_str(), 1);
+    auto analysed = run({"--analyse", song});
+    unsetenv("XDG_CACHE_HOME");
+    size_t at = analysed.out.find("\"tempo\": ");
+    ASSERT_NE(at, std::string::npos) << analysed.out;
+    EXPECT_NEAR(atof(analysed.out.c_str() + at + 9), 120, 2);
     auto beats = read_log(tmp + "/beats");
     ASSERT_GE(beats.size(), 14u) << "locked late or not at all";
     EXPECT_LT(beats.front().time, 5.5);
