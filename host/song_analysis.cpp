@@ -73,6 +73,9 @@ const double MIN_BPM = 50, MAX_BPM = 200;
 const double DOUBLE_MARGIN = 0.35, HALF_MARGIN = 0.15;
 /* The bar periodicity half the tempo must reach to be taken at all. */
 const double HALF_BAR_MIN = 0.3;
+/* Drums alternating this clearly from one beat to the next (correlation
+ * at one beat below minus this) keep the tempo from being halved. */
+const double BACKBEAT_TURNS = 0.3;
 /* Sections: bars either side of a bar line compared; the least change
  * (decibels, root mean square over the features) that starts one; the
  * shortest. */
@@ -474,10 +477,11 @@ double bar_periodicity(const std::vector<double> &change)
  * beats to keep for 0.5. */
 double tempo_octave(pass *p, const std::vector<double> &beats, double bpm, int *phase)
 {
-    std::vector<double> twice, half[2], colour;
+    std::vector<double> twice, half[2], colour, on_beats;
     for (size_t i = 0; i < beats.size(); i++) {
         twice.push_back(beats[i]);
         colour.push_back(drum_colour(p, beats[i]));
+        on_beats.push_back(colour.back());
         if (i + 1 < beats.size()) {
             twice.push_back((beats[i] + beats[i + 1]) / 2);
             colour.push_back(drum_colour(p, twice.back()));
@@ -493,9 +497,11 @@ double tempo_octave(pass *p, const std::vector<double> &beats, double bpm, int *
     *phase = down[1] > down[0] ? 1 : 0;
     if (up >= DOUBLE_MARGIN)
         return 2;
-    /* Half the tempo must show a clear bar of its own: drums alone have
-     * no harmony, and a better "bar" of noise is no reason to halve. */
-    if (down[*phase] >= HALF_MARGIN && here + down[*phase] >= HALF_BAR_MIN)
+    /* Half the tempo must show a clear bar of its own (drums alone have
+     * no harmony: a better "bar" of noise is no reason to halve), and a
+     * kick and a snare taking turns beat by beat say this is the beat. */
+    if (down[*phase] >= HALF_MARGIN && here + down[*phase] >= HALF_BAR_MIN &&
+        lag_correlation(on_beats, 1) > -BACKBEAT_TURNS)
         return 0.5;
     return 1;
 }

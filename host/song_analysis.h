@@ -17,7 +17,7 @@ extern "C" {
 
 /* Changes whenever the analysis would give other results for the same
  * music, so that analyses kept from an older one are done again. */
-#define SONG_ANALYSIS_VERSION 2
+#define SONG_ANALYSIS_VERSION 3
 
 /* The longest piece analysed, in seconds; longer music is analysed this
  * far (what is kept stays bounded). */
