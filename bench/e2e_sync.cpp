@@ -58,7 +58,6 @@ namespace {
 
 const int RATE = 44100;
 const int BLOCK = 512;                       /* samples a callback */
-const double PERIOD_NS = 1e9 * BLOCK / RATE; /* 11.6 ms */
 const long LEAD = 5 * RATE;                  /* silence first: the pattern's gain settles */
 const long SPACING = RATE / 2;               /* a click every half second ... */
 const int CLICK_SAMPLES = 256;
@@ -325,16 +324,18 @@ struct Edges {
     }
 };
 
-/* The callback tick at which block `callback` (1 = first) goes to the
- * plug-in on the silent clock (tick k plays up to (k + 1) * 512): lights
- * later than the sound start with `lead` blocks of silence, lights
- * earlier hand blocks over as soon as they are read ahead. */
-long due_tick(long callback, long delay_frames)
+/* How far the silent clock has played (frames) when block `callback`
+ * (1 = first) goes to the plug-in: its ticks are moved by the light
+ * delay's part of a block, so a block goes when the clock reaches its end
+ * plus the delay. Lights later than the sound start with `lead` blocks
+ * of silence; lights earlier hand the blocks read ahead at the first
+ * tick. */
+long due_position(long callback, long delay_frames)
 {
     long lead = delay_frames > 0 ? (delay_frames + BLOCK - 1) / BLOCK : 0;
     long block_end = (callback - lead) * BLOCK;
-    long t = (block_end + delay_frames + BLOCK - 1) / BLOCK - 1;
-    return t < 0 ? 0 : t;
+    long first_tick = BLOCK + (delay_frames % BLOCK + BLOCK) % BLOCK;
+    return std::max(block_end + delay_frames, first_tick);
 }
 
 Result run(const Piece &piece, int light_delay, bool sound)
@@ -440,8 +441,8 @@ Result run(const Piece &piece, int light_delay, bool sound)
         double origin = 1e300;
         size_t n = feed_at.size(), stretch = std::min(n, (size_t)2000);
         for (size_t j = n - stretch; j < n; j++) {
-            long tick = due_tick(last - (long)(n - 1 - j), delay_frames);
-            origin = std::min(origin, (double)feed_at[j] - (double)(tick + 1) * PERIOD_NS);
+            long played = due_position(last - (long)(n - 1 - j), delay_frames);
+            origin = std::min(origin, (double)feed_at[j] - (double)played * 1e9 / RATE);
         }
         for (long at : piece.heard)
             heard.push_back((long long)(origin + (double)at * 1e9 / RATE));

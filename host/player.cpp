@@ -215,7 +215,15 @@ enum player_end run_clocked(void)
     int64_t end_time = -1;       /* when the source ran out, or -1 */
     out_start(base);
     for (long tick = 0; !stopping(); tick++) {
-        int64_t due = base + (int64_t)((double)(tick - base_tick + 1) * period_ns);
+        int64_t delay = delay_frames();
+        /* The silent clock's ticks are moved by the light delay's part of
+         * a block, so that each block comes when its moment does, not on
+         * the next whole tick. */
+        int64_t phase = natural_rate && !out_audible()
+            ? (delay % SPECTRUM_SAMPLES + SPECTRUM_SAMPLES) % SPECTRUM_SAMPLES * 1000000000LL /
+                  src.rate
+            : 0;
+        int64_t due = base + (int64_t)((double)(tick - base_tick + 1) * period_ns) + phase;
         if (!fast)
             sleep_until(due);
         if (stopping())
@@ -231,7 +239,6 @@ enum player_end run_clocked(void)
         /* The silent clock reads the tick's due time, so that the natural
          * rate gives exactly 512 frames a callback. */
         int64_t position = out_position(due);
-        int64_t delay = delay_frames();
         int64_t look_ahead = delay < 0 ? -delay : 0;
         int64_t ahead = out_ahead() > look_ahead ? out_ahead() : look_ahead;
         while (end_time < 0 && pulled < position + ahead) {
