@@ -17,7 +17,7 @@
 
 namespace {
 
-control_link driver_link;
+control_link driver_link = {.sock = -1}; /* closed until opened */
 int wake = -1;                      /* eventfd: a page left a request */
 std::mutex request_lock;            /* what the pages' threads read or leave: */
 web_driver_state heard;             /* the newest answer, and reachable */

@@ -16,7 +16,7 @@
 
 namespace {
 
-control_link show_link;
+control_link show_link = {.sock = -1};   /* closed until opened */
 int wake = -1;                      /* eventfd: a page left a request */
 std::mutex request_lock;            /* what the pages' threads read or leave: */
 web_show_state heard;               /* the newest answer, and reachable */
