@@ -17,7 +17,12 @@
 
 namespace {
 
-control_link driver_link = {.sock = -1}; /* closed until opened */
+/* Closed until opened (a turn before that does nothing). */
+control_link driver_link = [] {
+    control_link l;
+    control_link_init(&l, CONTROL_LINK_ASK_SECONDS, CONTROL_LINK_LOST_SECONDS);
+    return l;
+}();
 int wake = -1;                      /* eventfd: a page left a request */
 std::mutex request_lock;            /* what the pages' threads read or leave: */
 web_driver_state heard;             /* the newest answer, and reachable */
