@@ -597,6 +597,15 @@ TEST(Health, TheServiceManagerHearsReadyAliveAndTheState)
     EXPECT_TRUE(manager.wait_for("READY=1\nSTATUS=0 pages; 0 of 1 feeds live", 5000));
     EXPECT_TRUE(manager.wait_for("WATCHDOG=1", 2000));
     manager.close_it();
+    /* Idle, without a driver or a show, it waits rather than spins. */
+    usleep(1000000);
+    unsigned long user = 0, system_ = 0;
+    FILE *stat = fopen(("/proc/" + std::to_string(web.child.pid) + "/stat").c_str(), "r");
+    ASSERT_NE(stat, nullptr);
+    EXPECT_EQ(fscanf(stat, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
+                     &system_), 2);
+    fclose(stat);
+    EXPECT_LT(user + system_, (unsigned long)sysconf(_SC_CLK_TCK)) << "CPU ticks in its first seconds";
 }
 
 } // namespace
