@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <getopt.h>
 #include <limits.h>
 #include <math.h>
@@ -16,6 +17,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -525,6 +528,49 @@ int cli_settle(const struct cli_program *prog, int parsed, const char *err)
         return 0;
     }
     return CLI_GO_ON;
+}
+
+
+int cli_read_secret(const char *path, const char *what, unsigned forbidden, char *buf,
+                    size_t size, size_t *len, unsigned *mode, char *err, size_t errlen)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        snprintf(err, errlen, "open(%s): %s", path, strerror(errno));
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        snprintf(err, errlen, "%s: not a regular file", path);
+        close(fd);
+        return -1;
+    }
+    if (st.st_mode & forbidden) {
+        *mode = (unsigned)(st.st_mode & 07777);
+        close(fd);
+        return -2;
+    }
+    *len = 0;
+    for (;;) {
+        ssize_t n = read(fd, buf + *len, size - *len);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            snprintf(err, errlen, "read(%s): %s", path, strerror(errno));
+            close(fd);
+            return -1;
+        }
+        if (n == 0 || (*len += (size_t)n) == size)
+            break;
+    }
+    close(fd);
+    if (*len >= size) {
+        snprintf(err, errlen, "%s: more than %zu bytes; a %s file holds one line", path, size - 1,
+                 what);
+        return -1;
+    }
+    buf[*len] = '\0';
+    return 0;
 }
 
 } // extern "C"

@@ -127,6 +127,16 @@ int cli_refuse(const struct cli_program *prog, char *err, size_t errlen, const c
 #define CLI_GO_ON (-1)
 int cli_settle(const struct cli_program *prog, int parsed, const char *err);
 
+/* A small file named on the command line that holds a secret (a token, a
+ * password): read whole into buf (at most size - 1 bytes, NUL-ended), its
+ * length in *len. -1 with a one-line reason in err when it cannot be
+ * opened or read, is not a regular file, or is longer (`what` names the
+ * kind in that reason: "token"); -2 when its mode has a bit of
+ * `forbidden`, with the mode in *mode (the caller says what to do). */
+#define CLI_SECRET_FILE_MAX 4096 /* such a file is a line, not a document */
+int cli_read_secret(const char *path, const char *what, unsigned forbidden, char *buf,
+                    size_t size, size_t *len, unsigned *mode, char *err, size_t errlen);
+
 #ifdef __cplusplus
 }
 #endif

@@ -231,46 +231,20 @@ int mqtt_password_parse(const char *bytes, size_t len, char out[MQTT_PASSWORD_MA
 int mqtt_password_load(const char *path, char out[MQTT_PASSWORD_MAX + 1], char *err,
                        size_t errlen)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        snprintf(err, errlen, "open(%s): %s", path, strerror(errno));
-        return -1;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        snprintf(err, errlen, "%s: not a regular file", path);
-        close(fd);
-        return -1;
-    }
+    char bytes[CLI_SECRET_FILE_MAX + 1];
+    size_t len;
+    unsigned mode;
     /* A password others can read is no secret: refuse it, as ssh does. */
-    if (st.st_mode & (S_IRGRP | S_IROTH)) {
-        snprintf(err, errlen, "%s can be read by others (mode %04o): chmod 600 it", path,
-                 (unsigned)(st.st_mode & 07777));
-        close(fd);
-        return -1;
-    }
-    char bytes[MQTT_PASSWORD_FILE_MAX + 1];
-    size_t len = 0;
-    for (;;) {
-        ssize_t n = read(fd, bytes + len, sizeof bytes - len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            snprintf(err, errlen, "read(%s): %s", path, strerror(errno));
-            close(fd);
-            return -1;
-        }
-        if (n == 0 || (len += (size_t)n) == sizeof bytes)
-            break;
-    }
-    close(fd);
-    if (len > MQTT_PASSWORD_FILE_MAX) {
-        snprintf(err, errlen, "%s: more than %d bytes; a password file holds one line", path,
-                 MQTT_PASSWORD_FILE_MAX);
+    int r = cli_read_secret(path, "password", S_IRGRP | S_IROTH, bytes, sizeof bytes, &len, &mode,
+                            err, errlen);
+    if (r == -2)
+        snprintf(err, errlen, "%s can be read by others (mode %04o): chmod 600 it", path, mode);
+    if (r != 0) {
+        memset(bytes, 0, sizeof bytes);
         return -1;
     }
     char why[160];
-    int r = mqtt_password_parse(bytes, len, out, why, sizeof why);
+    r = mqtt_password_parse(bytes, len, out, why, sizeof why);
     memset(bytes, 0, sizeof bytes);
     if (r != 0) {
         snprintf(err, errlen, "%s: %s", path, why);

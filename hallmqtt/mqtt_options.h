@@ -15,7 +15,6 @@
 #define MQTT_PREFIX_MAX 100         /* bytes of a topic prefix */
 #define MQTT_USERNAME_MAX 256
 #define MQTT_PASSWORD_MAX 1024
-#define MQTT_PASSWORD_FILE_MAX 4096 /* a password file is a line, not a document */
 
 struct mqtt_options {
     char broker_host[MQTT_HOST_MAX + 1]; /* dotted-decimal IPv4 or a host name */

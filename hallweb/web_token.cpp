@@ -1,6 +1,7 @@
 /* web_token.cpp -- reading and checking the controls' token
  * (web_token.h). No state: the program keeps the token. */
 #include "hallweb/web_token.h"
+#include "cli/cli.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -41,39 +42,16 @@ int web_token_parse(const char *bytes, size_t len, char out[WEB_TOKEN_MAX + 1], 
 
 int web_token_load(const char *path, char out[WEB_TOKEN_MAX + 1], char *err, size_t errlen)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        snprintf(err, errlen, "open(%s): %s", path, strerror(errno));
-        return -1;
-    }
+    char bytes[CLI_SECRET_FILE_MAX + 1];
+    size_t len;
+    unsigned mode;
     /* A token others can read is no guard: say so rather than serve. */
-    struct stat st;
-    if (fstat(fd, &st) == 0 && (st.st_mode & S_IROTH)) {
+    int r = cli_read_secret(path, "token", S_IROTH, bytes, sizeof bytes, &len, &mode, err, errlen);
+    if (r == -2)
         snprintf(err, errlen, "%s: others can read it (mode %03o); chmod o-rw %s first", path,
-                 (unsigned)(st.st_mode & 0777), path);
-        close(fd);
+                 mode & 0777, path);
+    if (r != 0)
         return -1;
-    }
-    char bytes[WEB_TOKEN_FILE_MAX + 1];
-    size_t len = 0;
-    for (;;) {
-        ssize_t n = read(fd, bytes + len, sizeof bytes - len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            snprintf(err, errlen, "read(%s): %s", path, strerror(errno));
-            close(fd);
-            return -1;
-        }
-        if (n == 0 || (len += (size_t)n) == sizeof bytes)
-            break;
-    }
-    close(fd);
-    if (len > WEB_TOKEN_FILE_MAX) {
-        snprintf(err, errlen, "%s: more than %d bytes; a token file holds one line", path,
-                 WEB_TOKEN_FILE_MAX);
-        return -1;
-    }
     char why[160];
     if (web_token_parse(bytes, len, out, why, sizeof why) != 0) {
         snprintf(err, errlen, "%s: %s", path, why);

@@ -7,7 +7,6 @@
 
 #define WEB_TOKEN_MIN 8
 #define WEB_TOKEN_MAX 128
-#define WEB_TOKEN_FILE_MAX 4096  /* a token file is a line, not a document */
 
 /* The token in a token file's bytes: the first line, with a trailing
  * "\r" and surrounding blanks taken off; WEB_TOKEN_MIN..WEB_TOKEN_MAX
