@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "hallweb/raw_client.h"
+#include "support/process.h"
 #include "support/udp.h"
 
 namespace {
@@ -76,19 +77,6 @@ pid_t start(const std::vector<std::string> &args, const std::string &log, int in
     return pid;
 }
 
-std::string read_file(const std::string &path)
-{
-    std::string s;
-    FILE *f = fopen(path.c_str(), "r");
-    char buf[65536];
-    size_t n;
-    while (f && (n = fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    if (f)
-        fclose(f);
-    return s;
-}
-
 long count_of(const std::string &text, const std::string &what)
 {
     long n = 0;
@@ -100,14 +88,14 @@ long count_of(const std::string &text, const std::string &what)
 /* A figure of /proc/PID/status, in kB. */
 long status_kb(pid_t pid, const char *field)
 {
-    std::string s = read_file("/proc/" + std::to_string(pid) + "/status");
+    std::string s = testing_process::read_file("/proc/" + std::to_string(pid) + "/status");
     size_t at = s.find(field);
     return at == std::string::npos ? -1 : atol(s.c_str() + at + strlen(field));
 }
 
 long cpu_ticks(pid_t pid)
 {
-    std::string s = read_file("/proc/" + std::to_string(pid) + "/stat");
+    std::string s = testing_process::read_file("/proc/" + std::to_string(pid) + "/stat");
     size_t at = s.rfind(')');
     long utime = 0, stime = 0;
     if (at == std::string::npos ||
@@ -345,7 +333,7 @@ void frames_of_200_mb()
 void token_guessing()
 {
     std::string log = dir + "/hallweb.log";
-    long lines0 = count_of(read_file(log), "wrong token");
+    long lines0 = count_of(testing_process::read_file(log), "wrong token");
     std::atomic<long> answered{0}, refused{0};
     std::atomic<bool> on{true};
     std::vector<std::thread> guessers;
@@ -380,7 +368,7 @@ void token_guessing()
     on = false;
     for (auto &t : guessers)
         t.join();
-    long lines = count_of(read_file(log), "wrong token") - lines0;
+    long lines = count_of(testing_process::read_file(log), "wrong token") - lines0;
     printf("token guessing over 32 connections: %.1f wrong tokens checked a second, %.1f refused "
            "unchecked; %ld log lines\n",
            answered / seconds, refused / seconds, lines);
@@ -389,7 +377,7 @@ void token_guessing()
 void short_datagrams(int producer, unsigned short web_feed_port)
 {
     std::string log = dir + "/hallweb.log";
-    long lines0 = count_of(read_file(log), "Small packet");
+    long lines0 = count_of(testing_process::read_file(log), "Small packet");
     for (int i = 0; i < 10000; i++) {
         testing_udp::send_to(producer, web_feed_port, "x", 1);
         if (i % 200 == 199)
@@ -397,7 +385,7 @@ void short_datagrams(int producer, unsigned short web_feed_port)
     }
     usleep(1500000);
     printf("10,000 one-byte datagrams from the producer: %ld \"Small packet\" lines\n",
-           count_of(read_file(log), "Small packet") - lines0);
+           count_of(testing_process::read_file(log), "Small packet") - lines0);
 }
 
 void other_host()
@@ -435,7 +423,7 @@ void readable_token()
         kill(pid, SIGTERM);
         waitpid(pid, &status, 0);
     }
-    std::string said = read_file(dir + "/readable.log");
+    std::string said = testing_process::read_file(dir + "/readable.log");
     printf("a token file others can read: %s\n",
            ended ? ("refused, status " + std::to_string(WEXITSTATUS(status)) + ": " +
                     said.substr(0, said.find('\n')))

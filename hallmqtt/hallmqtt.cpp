@@ -115,6 +115,20 @@ void publish_config(home_entity e)
     publish(topic, config);
 }
 
+/* The names an entity offers (the driver's feeds, the show's patterns):
+ * its discovery is sent again when they change. */
+template <size_t N>
+void follow_names(side *d, const char (*names)[N], int count, home_entity e)
+{
+    char joined[HOME_PAYLOAD_MAX] = "";
+    for (int i = 0; i < count; i++)
+        snprintf(joined + strlen(joined), sizeof joined - strlen(joined), "%s\n", names[i]);
+    if (strcmp(joined, d->names) != 0) {
+        snprintf(d->names, sizeof d->names, "%s", joined);
+        publish_config(e);
+    }
+}
+
 void publish_discovery()
 {
     for (int e = 0; e < HOME_ENTITIES; e++)
@@ -286,13 +300,7 @@ void driver_turn(double now)
             if (heard.level > 0 && want_level < 0 && control_link_settled(&driver.link, now))
                 restore_level = heard.level;
             /* The effects follow the driver's feeds. */
-            char names[HOME_PAYLOAD_MAX] = "";
-            for (int i = 0; i < heard.num_feeds; i++)
-                snprintf(names + strlen(names), sizeof names - strlen(names), "%s\n", heard.names[i]);
-            if (strcmp(names, driver.names) != 0) {
-                snprintf(driver.names, sizeof driver.names, "%s", names);
-                publish_config(HOME_LAMPS);
-            }
+            follow_names(&driver, heard.names, heard.num_feeds, HOME_LAMPS);
             char state[HOME_PAYLOAD_MAX];
             if (home_light_state(&heard, state, sizeof state) > 0)
                 new_state(&driver, state, topics.light_state);
@@ -316,13 +324,7 @@ void show_turn(double now)
     seen_known = 1;
     if (seen.has_error)
         fprintf(stderr, "hallmqtt: %s refused a command: %s\n", show.what, seen.error);
-    char names[HOME_PAYLOAD_MAX] = "";
-    for (int i = 0; i < seen.num_patterns; i++)
-        snprintf(names + strlen(names), sizeof names - strlen(names), "%s\n", seen.patterns[i]);
-    if (strcmp(names, show.names) != 0) {
-        snprintf(show.names, sizeof show.names, "%s", names);
-        publish_config(HOME_PATTERN);
-    }
+    follow_names(&show, seen.patterns, seen.num_patterns, HOME_PATTERN);
     char state[HOME_PAYLOAD_MAX];
     if (home_show_state(&seen, state, sizeof state) > 0)
         new_state(&show, state, topics.show_state);

@@ -143,7 +143,7 @@ TEST_F(Dmxin, RefusesAPortInUseOrNoOladAndEndsCleanlyOnSignals)
         << testing_process::err(busy);
     close(holder);
 
-    unsigned short nobody = testing_olad::free_tcp_port();
+    unsigned short nobody = testing_tcp::free_tcp_port();
     auto alone = testing_process::start(
         {DMXIN, "--port", std::to_string(testing_udp::free_port()), "--ola-port",
          std::to_string(nobody)});

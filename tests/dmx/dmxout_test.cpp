@@ -283,7 +283,7 @@ TEST_F(Dmxout, EndsCleanlyOnSignalsAndRefusesWithoutOlad)
               0);
 
     /* nothing on the port: one line that says what to do, and 1 */
-    unsigned short nobody = testing_olad::free_tcp_port();
+    unsigned short nobody = testing_tcp::free_tcp_port();
     auto alone = testing_process::start({DMXOUT, "--ola-port", std::to_string(nobody)});
     ASSERT_TRUE(testing_process::wait_for(alone, 5000));
     EXPECT_EQ(testing_process::exit_code(alone), 1);

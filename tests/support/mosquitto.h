@@ -27,6 +27,9 @@
 #include <utility>
 #include <vector>
 
+#include "support/process.h"
+#include "support/tcp.h"
+
 namespace testing_mosquitto {
 
 using Users = std::vector<std::pair<std::string, std::string>>;
@@ -39,39 +42,6 @@ struct Broker {
     Users users;        /* empty: anonymous */
     std::string tls;    /* a folder with ca.pem, broker.pem, broker.key: TLS */
 };
-
-inline std::string read_file(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline unsigned short free_tcp_port()
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, (sockaddr *)&a, sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, (sockaddr *)&a, &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-inline bool port_answers(unsigned short port)
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    bool ok = connect(s, (sockaddr *)&a, sizeof a) == 0;
-    close(s);
-    return ok;
-}
 
 /* Write the password file for b.users (mosquitto_passwd hashes them). */
 inline bool write_users(Broker &b)
@@ -124,10 +94,10 @@ inline bool start_on(Broker &b, unsigned short port)
     }
     for (int waited = 0; waited < 10000; waited += 10) {
         if (waitpid(pid, nullptr, WNOHANG) == pid) {
-            b.error = "mosquitto ended at start: " + read_file(log);
+            b.error = "mosquitto ended at start: " + testing_process::read_file(log);
             return false;
         }
-        if (port_answers(port)) {
+        if (testing_tcp::port_answers(port)) {
             b.pid = pid;
             b.port = port;
             return true;
@@ -144,7 +114,7 @@ inline bool start_on(Broker &b, unsigned short port)
 inline bool start(Broker &b, unsigned short port = 0)
 {
     for (int attempt = 0; attempt < (port ? 1 : 5); attempt++)
-        if (start_on(b, port ? port : free_tcp_port()))
+        if (start_on(b, port ? port : testing_tcp::free_tcp_port()))
             return true;
     return false;
 }
@@ -177,7 +147,7 @@ inline void remove(Broker &b)
 
 inline std::string log(const Broker &b)
 {
-    return read_file(b.dir + "/mosquitto.log");
+    return testing_process::read_file(b.dir + "/mosquitto.log");
 }
 
 /* A hub: subscribes to everything and keeps the newest message of each

@@ -30,6 +30,9 @@
 #include <sstream>
 #include <string>
 
+#include "support/process.h"
+#include "support/tcp.h"
+
 namespace testing_olad {
 
 /* The olad whose plug-ins are listed below; another version may carry
@@ -49,41 +52,6 @@ struct Olad {
     std::string dir;         /* configuration directory, with olad.log */
     std::string error;       /* why the last start failed */
 };
-
-inline std::string read_file(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-/* A TCP port on 127.0.0.1 that was free a moment ago. */
-inline unsigned short free_tcp_port()
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, (sockaddr *)&a, sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, (sockaddr *)&a, &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
-/* True when something accepts TCP connections on 127.0.0.1:port. */
-inline bool port_answers(unsigned short port)
-{
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    bool ok = connect(s, (sockaddr *)&a, sizeof a) == 0;
-    close(s);
-    return ok;
-}
 
 inline size_t count(const std::string &text, const std::string &what)
 {
@@ -170,10 +138,10 @@ inline bool start_on(Olad &o, unsigned short port)
     for (int waited = 0; waited < 20000; waited += 10) {
         int status;
         if (waitpid(pid, &status, WNOHANG) == pid) {
-            o.error = "olad ended at start: " + read_file(log);
+            o.error = "olad ended at start: " + testing_process::read_file(log);
             return false;
         }
-        std::string text = read_file(log);
+        std::string text = testing_process::read_file(log);
         if (text.find("Trying to start") != std::string::npos) {
             /* belt and braces: a plug-in the list above missed */
             o.error = "olad started a plug-in that was meant to be off: " + text;
@@ -183,7 +151,8 @@ inline bool start_on(Olad &o, unsigned short port)
         }
         /* up once every plug-in was passed over (olad listens for RPC
          * before it loads them) */
-        if (count(text, "because it was disabled") >= std::size(PLUGINS) && port_answers(port)) {
+        if (count(text, "because it was disabled") >= std::size(PLUGINS) &&
+            testing_tcp::port_answers(port)) {
             o.pid = pid;
             o.port = port;
             return true;
@@ -208,7 +177,7 @@ inline bool start(Olad &o, unsigned short port = 0)
         return false;
     }
     for (int attempt = 0; attempt < (port ? 1 : 5); attempt++)
-        if (start_on(o, port ? port : free_tcp_port()))
+        if (start_on(o, port ? port : testing_tcp::free_tcp_port()))
             return true;
     return false;
 }
@@ -245,7 +214,7 @@ inline void remove(Olad &o)
 
 inline std::string log(const Olad &o)
 {
-    return read_file(o.dir + "/olad.log");
+    return testing_process::read_file(o.dir + "/olad.log");
 }
 
 } // namespace testing_olad
